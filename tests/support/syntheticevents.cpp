@@ -1,0 +1,1 @@
+// Seeded generators of camera-like event streams shared by tests and benchmarks.

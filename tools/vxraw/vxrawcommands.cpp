@@ -1,0 +1,1 @@
+// Commands of the vxraw tool; filled in with the recording format.
