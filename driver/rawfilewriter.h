@@ -1,0 +1,80 @@
+#pragma once
+
+#include "camera/event2d.h"
+#include "camera/eventtriggerin.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vexadin {
+
+// What a recording says about itself (stored in the file header, see rawformat.h).
+struct RawFileHeader {
+    uint16_t width = 1280;
+    uint16_t height = 720;
+    std::string serial;
+    std::string product;
+    uint64_t recordingStartUnixUs = 0; // wall clock, µs since the Unix epoch
+    int64_t apsTimeOffset = 0;         // µs, event time = APS time + offset
+    std::vector<std::pair<std::string, std::string>> metadata;
+};
+
+// Appends events and trigger-in signals to a new .raw recording.
+//
+// Events are gathered into a pending block that is encoded and written with one
+// write() as soon as it spans kDefaultBlockSpanUs of recording time or holds
+// kDefaultBlockEvents events, so a writer killed at any instant loses at most the
+// pending block (< 100 ms of recording). Memory stays bounded by one block plus
+// the in-memory index (32 bytes per block).
+//
+// Ordering: events (and triggers) may arrive out of order within the pending
+// block; they are stored sorted. Anything older than the last timestamp of the
+// block already written is dropped and counted, as are events whose x or y lie
+// outside the sensor given in the header.
+//
+// Not thread-safe: one thread writes.
+class RawFileWriter {
+public:
+    static constexpr uint32_t kDefaultBlockEvents = 1u << 16;
+    static constexpr uint64_t kDefaultBlockSpanUs = 100000;
+
+    RawFileWriter();
+    ~RawFileWriter(); // closes (footer written)
+
+    RawFileWriter(const RawFileWriter &) = delete;
+    RawFileWriter &operator=(const RawFileWriter &) = delete;
+
+    // Block limits; call before open(). maxEvents is clamped to [1, kDefaultBlockEvents * 16],
+    // maxSpanUs to [1, kDefaultBlockSpanUs].
+    void setBlockLimits(uint32_t maxEvents, uint64_t maxSpanUs);
+
+    // Creates (truncates) path and writes the header. False on failure (see lastError()).
+    bool open(const std::string &path, const RawFileHeader &header);
+    bool isOpen() const;
+
+    bool write(const Event2D *begin, const Event2D *end);
+    bool write(const std::vector<Event2D> &events);
+    bool writeTrigger(const EventTriggerIn &trigger);
+
+    // Writes the pending block now (even if it is not full).
+    bool flush();
+    // Flushes the last block and writes the footer index. True when everything
+    // written so far reached the file.
+    bool close();
+
+    uint64_t eventsWritten() const;   // accepted events (stored or pending)
+    uint64_t triggersWritten() const; // accepted triggers
+    uint64_t droppedEvents() const;   // outside the sensor, or too far out of order
+    uint64_t droppedTriggers() const; // too far out of order
+    uint64_t blocksWritten() const;
+    const std::string &lastError() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace vexadin
