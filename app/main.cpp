@@ -1,10 +1,36 @@
+#include "app/appsettings.h"
+#include "app/startup.h"
+#include "ui/initdialog.h"
+
 #include <QApplication>
-#include <QLabel>
+#include <QIcon>
+#include <QWidget> // main window: "ui/mainwidget.h"
 
 int main(int argc, char *argv[])
 {
+    QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings, true);
     QApplication app(argc, argv);
-    QLabel placeholder("VexadinView");
-    placeholder.show();
+
+    registerApplicationFont(QStringLiteral(":/font/NotoSansSC-Medium.ttf"));
+
+    // The identity decides where config.ini lives; set before the settings
+    // store is first used.
+    QApplication::setApplicationName(QStringLiteral("VexadinView"));
+    QApplication::setOrganizationName(QStringLiteral("Vexadin"));
+
+    AppSettings &settings = AppSettings::instance();
+    // Installed before any window exists so every tr() text is translated.
+    loadLanguage(settings.language);
+
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/img/assets/Vexadin logo_navigate.png")));
+
+    InitDialog initDialog;
+    initDialog.exec();
+
+    // Declared after the splash so it is destroyed first.
+    QWidget mainWidget;
+    mainWidget.setWindowTitle(QStringLiteral("VexadinView"));
+    mainWidget.show();
+
     return app.exec();
 }

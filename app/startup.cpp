@@ -1,0 +1,44 @@
+#include "app/startup.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QTranslator>
+
+bool registerApplicationFont(const QString &resourcePath)
+{
+    const int id = QFontDatabase::addApplicationFont(resourcePath);
+    if (id == -1) {
+        qDebug() << "Failed to load font!";
+        return false;
+    }
+    const QStringList families = QFontDatabase::applicationFontFamilies(id);
+    if (!families.isEmpty()) {
+        QFont font(families.first(), -1, -1, false);
+        font.setHintingPreference(QFont::PreferNoHinting);
+        QGuiApplication::setFont(font);
+    }
+    return true;
+}
+
+QTranslator *loadLanguage(const QString &language)
+{
+    // Parented to the application so it lives exactly as long as the
+    // translation is in use.
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    const QString file = language == QLatin1String("zh") ? QStringLiteral(":/app_zh.qm")
+                                                         : QStringLiteral(":/app_en.qm");
+    if (!translator->load(file, QString(), QString(), QString())) {
+        qDebug() << "Load language failed.";
+        delete translator;
+        return nullptr;
+    }
+    if (!QCoreApplication::installTranslator(translator)) {
+        qDebug() << "install translator failed.";
+        delete translator;
+        return nullptr;
+    }
+    return translator;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class QTranslator;
+
+// Steps of program start-up that stand on their own.
+
+// Registers the font at resourcePath and makes its first family the
+// application font. False (after "Failed to load font!") when the font
+// cannot be registered; Qt's default font stays in use.
+bool registerApplicationFont(const QString &resourcePath);
+
+// Installs the interface translation: ":/app_zh.qm" for "zh", ":/app_en.qm"
+// for anything else. The translator is owned by the application object and
+// stays installed for the rest of the run. Returns it, or nullptr when the
+// file could not be loaded or installed (the English source texts show).
+QTranslator *loadLanguage(const QString &language);

@@ -1,0 +1,16 @@
+#include "app/workerthread.h"
+
+#include <utility>
+
+WorkerThread::WorkerThread(std::function<void()> task, QObject *parent)
+    : QThread(parent), m_task(std::move(task))
+{
+}
+
+void WorkerThread::run()
+{
+    if (!m_task)
+        return;
+    m_task();
+    emit taskCompleted();
+}
