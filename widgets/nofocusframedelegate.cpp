@@ -1,0 +1,9 @@
+#include "widgets/nofocusframedelegate.h"
+
+void NoFocusFrameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                                 const QModelIndex &index) const
+{
+    QStyleOptionViewItem opt(option);
+    opt.state &= ~QStyle::State_HasFocus;
+    QStyledItemDelegate::paint(painter, opt, index);
+}

@@ -1,0 +1,57 @@
+#include "widgets/settingbasewithcombobox.h"
+
+#include "ui_settingbasewithcombobox.h"
+
+#include "widgets/parameternames.h"
+#include "widgets/vxcomboboxbase.h"
+
+SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string &name, QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::SettingBaseWithComboBox)
+{
+    ui->setupUi(this);
+    ui->lb_set_item_name->setText(toParameterLabel(QString::fromStdString(name)));
+    ui->cb_item->setEditable(false);
+    connect(ui->cb_item->innerComboBox(), &QComboBox::currentTextChanged, this,
+            &SettingBaseWithComboBox::cbCurrentTextChanged);
+}
+
+SettingBaseWithComboBox::~SettingBaseWithComboBox()
+{
+    delete ui;
+}
+
+QString SettingBaseWithComboBox::parameterName() const
+{
+    return toParameterName(ui->lb_set_item_name->text());
+}
+
+void SettingBaseWithComboBox::addItem(const QString &text)
+{
+    ui->cb_item->innerComboBox()->addItem(text);
+}
+
+void SettingBaseWithComboBox::setItemToolTip(const QString &text)
+{
+    Q_UNUSED(text);
+}
+
+void SettingBaseWithComboBox::slotItemValueChanged(std::string name, std::string value)
+{
+    if (parameterName() != QString::fromStdString(name))
+        return;
+    VXComboBoxBase *combo = ui->cb_item->innerComboBox();
+    const QString text = QString::fromStdString(value);
+    // The inner box is editable, where setCurrentText would only rewrite the
+    // line edit; select the entry so the list agrees with the text.
+    const int index = combo->findText(text, Qt::MatchExactly);
+    if (index >= 0)
+        combo->setCurrentIndex(index);
+    else
+        combo->setCurrentText(text);
+}
+
+void SettingBaseWithComboBox::cbCurrentTextChanged(const QString &text)
+{
+    emit signalItemValueChanged(parameterName().toStdString(), text.toStdString());
+}
