@@ -1,0 +1,439 @@
+#include "aedat4importer.h"
+
+#include "flatbufferview.h"
+
+#include <lz4frame.h>
+#include <zstd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace vxraw {
+namespace {
+
+constexpr char kVersionLine[] = "#!AER-DAT4.0";
+constexpr size_t kVersionLineSize = 14; // including "\r\n"
+constexpr uint32_t kMaxHeaderBytes = 64u << 20;
+constexpr size_t kEventStructSize = 16;
+
+bool readExact(std::FILE *f, uint64_t offset, void *dst, size_t n)
+{
+    if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0)
+        return false;
+    return std::fread(dst, 1, n, f) == n;
+}
+
+int32_t le32(const uint8_t *p)
+{
+    const uint32_t u = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8)
+                       | (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    int32_t v = 0;
+    std::memcpy(&v, &u, sizeof v);
+    return v;
+}
+
+std::string decodeEntities(const std::string &s)
+{
+    static const std::pair<const char *, char> kEntities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        bool replaced = false;
+        if (s[i] == '&') {
+            for (const auto &e : kEntities) {
+                const size_t n = std::strlen(e.first);
+                if (s.compare(i, n, e.first) == 0) {
+                    out += e.second;
+                    i += n;
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced)
+            out += s[i++];
+    }
+    return out;
+}
+
+// Value of attribute `name` inside one XML tag's text, empty when missing.
+std::string tagAttribute(const std::string &tag, const char *name)
+{
+    const std::string key = std::string(name) + "=\"";
+    size_t at = 0;
+    while ((at = tag.find(key, at)) != std::string::npos) {
+        if (at > 0 && (tag[at - 1] == ' ' || tag[at - 1] == '\t' || tag[at - 1] == '\n' || tag[at - 1] == '\r'))
+            break;
+        at += key.size();
+    }
+    if (at == std::string::npos)
+        return {};
+    const size_t start = at + key.size();
+    const size_t end = tag.find('"', start);
+    if (end == std::string::npos)
+        return {};
+    return decodeEntities(tag.substr(start, end - start));
+}
+
+bool isStreamId(const std::string &s, long &id)
+{
+    if (s.empty() || s.size() > 9)
+        return false;
+    long v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    id = v;
+    return true;
+}
+
+bool parseSize(const std::string &s, uint16_t &v)
+{
+    long id = 0;
+    if (!isStreamId(s, id) || id < 1 || id > 65535)
+        return false;
+    v = static_cast<uint16_t>(id);
+    return true;
+}
+
+} // namespace
+
+Aedat4Importer::Aedat4Importer(std::string path) : path_(std::move(path)) {}
+
+Aedat4Importer::~Aedat4Importer()
+{
+    if (file_)
+        std::fclose(file_);
+}
+
+bool Aedat4Importer::looksLikeAedat(const char *head, size_t size)
+{
+    // "#!AER-DAT" with any version: other versions are recognised so they can be refused by name.
+    return size >= 9 && std::memcmp(head, kVersionLine, 9) == 0;
+}
+
+std::string Aedat4Importer::fileProduct() const
+{
+    // The source names the camera as "<model>_<serial>".
+    const size_t sep = source_.find('_');
+    return sep == std::string::npos ? std::string() : source_.substr(0, sep);
+}
+
+bool Aedat4Importer::fail(const std::string &message)
+{
+    if (error_.empty())
+        error_ = message;
+    return false;
+}
+
+bool Aedat4Importer::open()
+{
+    file_ = std::fopen(path_.c_str(), "rb");
+    if (!file_)
+        return fail(std::strerror(errno));
+    if (fseeko(file_, 0, SEEK_END) != 0)
+        return fail("cannot determine the file size");
+    fileSize_ = static_cast<uint64_t>(ftello(file_));
+
+    char line[kVersionLineSize] = {};
+    const size_t got = fileSize_ < kVersionLineSize ? static_cast<size_t>(fileSize_) : kVersionLineSize;
+    if (!readExact(file_, 0, line, got) || !looksLikeAedat(line, got))
+        return fail("not an AEDAT file");
+    recognised_ = true;
+    if (got < kVersionLineSize || std::memcmp(line, kVersionLine, 12) != 0
+        || std::memcmp(line + 12, "\r\n", 2) != 0) {
+        std::string version(line, got);
+        const size_t eol = version.find_first_of("\r\n");
+        if (eol != std::string::npos)
+            version.resize(eol);
+        return fail("unsupported AEDAT version '" + version + "' (only AEDAT 4.0 can be imported)");
+    }
+
+    uint8_t sizeBytes[4];
+    if (!readExact(file_, kVersionLineSize, sizeBytes, 4))
+        return fail("header: file ends before the header size");
+    const int32_t headerSize = le32(sizeBytes);
+    const uint64_t headerStart = kVersionLineSize + 4;
+    if (headerSize < 8 || static_cast<uint32_t>(headerSize) > kMaxHeaderBytes
+        || headerStart + static_cast<uint64_t>(headerSize) > fileSize_)
+        return fail("header: size " + std::to_string(headerSize) + " does not fit the file of "
+                    + std::to_string(fileSize_) + " bytes");
+    std::vector<uint8_t> header(static_cast<size_t>(headerSize));
+    if (!readExact(file_, headerStart, header.data(), header.size()))
+        return fail("header: read error");
+
+    FlatBufferView fb(header.data(), header.size());
+    size_t table = 0;
+    size_t pos = 0;
+    bool present = false;
+    if (!fb.rootTable(table))
+        return fail("header: damaged FlatBuffer (root table)");
+    if (!fb.field(table, 0, 4, pos, present))
+        return fail("header: damaged FlatBuffer (compression field)");
+    if (present)
+        fb.readI32(pos, compression_);
+    int64_t dataTable = -1;
+    if (!fb.field(table, 1, 8, pos, present))
+        return fail("header: damaged FlatBuffer (data table field)");
+    if (present)
+        fb.readI64(pos, dataTable);
+    std::string xml;
+    if (!fb.field(table, 2, 4, pos, present) || !present || !fb.string(pos, xml))
+        return fail("header: damaged FlatBuffer (stream description)");
+
+    const uint64_t headerEnd = headerStart + static_cast<uint64_t>(headerSize);
+    // A file whose recording was not closed has no table; its packets then run to the end.
+    packetsEnd_ = (dataTable >= static_cast<int64_t>(headerEnd) && static_cast<uint64_t>(dataTable) <= fileSize_)
+                      ? static_cast<uint64_t>(dataTable)
+                      : fileSize_;
+    position_ = headerEnd;
+
+    if (!parseStreamXml(xml))
+        return false;
+    if (fileWidth_ && fileHeight_) {
+        width_ = fileWidth_;
+        height_ = fileHeight_;
+    }
+    return true;
+}
+
+bool Aedat4Importer::parseStreamXml(const std::string &xml)
+{
+    // The stream description is a tree of <node name=".."> elements holding
+    // <attr key=".." type="..">value</attr>; each output stream is a node named
+    // by its numeric id, with its sensor facts in a child node "info".
+    std::vector<std::string> stack;
+    std::map<long, std::map<std::string, std::string>> streams;
+    size_t i = 0;
+    while ((i = xml.find('<', i)) != std::string::npos) {
+        if (xml.compare(i, 4, "<!--") == 0) {
+            const size_t end = xml.find("-->", i);
+            if (end == std::string::npos)
+                break;
+            i = end + 3;
+            continue;
+        }
+        const size_t close = xml.find('>', i);
+        if (close == std::string::npos)
+            return fail("header: damaged stream description (unterminated tag)");
+        const std::string tag = xml.substr(i, close - i + 1);
+        i = close + 1;
+        if (tag.size() < 3 || tag[1] == '?' || tag[1] == '!')
+            continue;
+        if (tag[1] == '/') {
+            if (!stack.empty())
+                stack.pop_back();
+            continue;
+        }
+        const bool selfClosing = tag[tag.size() - 2] == '/';
+        if (tag.compare(0, 5, "<attr") == 0 && !selfClosing) {
+            const size_t end = xml.find("</attr>", i);
+            if (end == std::string::npos)
+                return fail("header: damaged stream description (unterminated attr)");
+            const std::string value = decodeEntities(xml.substr(i, end - i));
+            i = end + 7;
+            long id = 0;
+            bool inStream = false;
+            if (!stack.empty() && isStreamId(stack.back(), id))
+                inStream = true;
+            else if (stack.size() >= 2 && stack.back() == "info" && isStreamId(stack[stack.size() - 2], id))
+                inStream = true;
+            if (inStream)
+                streams[id][tagAttribute(tag, "key")] = value;
+            continue;
+        }
+        if (!selfClosing)
+            stack.push_back(tagAttribute(tag, "name"));
+    }
+
+    for (const auto &stream : streams) {
+        const auto &attrs = stream.second;
+        const auto type = attrs.find("typeIdentifier");
+        if (type == attrs.end() || type->second != "EVTS")
+            continue;
+        eventStream_ = stream.first;
+        const auto sx = attrs.find("sizeX");
+        const auto sy = attrs.find("sizeY");
+        if (sx != attrs.end() && sy != attrs.end()) {
+            if (!parseSize(sx->second, fileWidth_) || !parseSize(sy->second, fileHeight_))
+                return fail("header: bad sensor size '" + sx->second + " x " + sy->second + "'");
+        }
+        const auto source = attrs.find("source");
+        if (source != attrs.end())
+            source_ = source->second;
+        return true;
+    }
+    return fail("header: the file has no polarity event stream (EVTS)");
+}
+
+bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, const std::string &where)
+{
+    static const uint8_t kLz4Magic[4] = {0x04, 0x22, 0x4D, 0x18};
+    static const uint8_t kZstdMagic[4] = {0x28, 0xB5, 0x2F, 0xFD};
+    const bool lz4 = in.size() >= 4 && std::memcmp(in.data(), kLz4Magic, 4) == 0;
+    const bool zstd = in.size() >= 4 && std::memcmp(in.data(), kZstdMagic, 4) == 0;
+    if (!lz4 && !zstd) {
+        if (compression_ != 0)
+            return fail(where + ": neither an LZ4 nor a Zstandard frame");
+        out = in;
+        return true;
+    }
+
+    out.resize(in.size() * 4 + 4096 < kMaxPacketBytes ? in.size() * 4 + 4096 : kMaxPacketBytes);
+    size_t inPos = 0;
+    size_t outPos = 0;
+    auto grow = [&]() {
+        if (out.size() >= kMaxPacketBytes)
+            return false;
+        out.resize(out.size() * 2 < kMaxPacketBytes ? out.size() * 2 : kMaxPacketBytes);
+        return true;
+    };
+
+    if (lz4) {
+        LZ4F_dctx *raw = nullptr;
+        if (LZ4F_isError(LZ4F_createDecompressionContext(&raw, LZ4F_VERSION)))
+            return fail(where + ": out of memory");
+        std::unique_ptr<LZ4F_dctx, decltype(&LZ4F_freeDecompressionContext)> ctx(raw, LZ4F_freeDecompressionContext);
+        size_t hint = 1;
+        while (inPos < in.size()) {
+            if (outPos == out.size() && !grow())
+                return fail(where + ": decompresses to more than " + std::to_string(kMaxPacketBytes >> 20) + " MiB");
+            size_t dstSize = out.size() - outPos;
+            size_t srcSize = in.size() - inPos;
+            hint = LZ4F_decompress(ctx.get(), out.data() + outPos, &dstSize, in.data() + inPos, &srcSize, nullptr);
+            if (LZ4F_isError(hint))
+                return fail(where + ": damaged LZ4 data (" + LZ4F_getErrorName(hint) + ")");
+            if (srcSize == 0 && dstSize == 0)
+                return fail(where + ": damaged LZ4 data");
+            inPos += srcSize;
+            outPos += dstSize;
+        }
+        // Frame not finished: the decoder may still hold output, or the input is cut short.
+        while (hint != 0) {
+            if (outPos == out.size() && !grow())
+                return fail(where + ": decompresses to more than " + std::to_string(kMaxPacketBytes >> 20) + " MiB");
+            size_t dstSize = out.size() - outPos;
+            size_t srcSize = 0;
+            hint = LZ4F_decompress(ctx.get(), out.data() + outPos, &dstSize, nullptr, &srcSize, nullptr);
+            if (LZ4F_isError(hint))
+                return fail(where + ": damaged LZ4 data (" + LZ4F_getErrorName(hint) + ")");
+            if (dstSize == 0 && hint != 0)
+                return fail(where + ": truncated LZ4 frame");
+            outPos += dstSize;
+        }
+    } else {
+        std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> ctx(ZSTD_createDCtx(), ZSTD_freeDCtx);
+        if (!ctx)
+            return fail(where + ": out of memory");
+        size_t hint = 1;
+        for (;;) {
+            if (outPos == out.size() && !grow())
+                return fail(where + ": decompresses to more than " + std::to_string(kMaxPacketBytes >> 20) + " MiB");
+            ZSTD_inBuffer src{in.data(), in.size(), inPos};
+            ZSTD_outBuffer dst{out.data(), out.size(), outPos};
+            hint = ZSTD_decompressStream(ctx.get(), &dst, &src);
+            if (ZSTD_isError(hint))
+                return fail(where + ": damaged Zstandard data (" + ZSTD_getErrorName(hint) + ")");
+            const bool progressed = src.pos != inPos || dst.pos != outPos;
+            inPos = src.pos;
+            outPos = dst.pos;
+            if (inPos == in.size() && (hint == 0 || dst.pos < dst.size))
+                break;
+            if (!progressed && dst.pos < dst.size)
+                return fail(where + ": damaged Zstandard data");
+        }
+        if (hint != 0)
+            return fail(where + ": truncated Zstandard frame");
+    }
+    out.resize(outPos);
+    return true;
+}
+
+bool Aedat4Importer::decodeEventPacket(const std::vector<uint8_t> &bytes, std::vector<vexadin::Event2D> &out,
+                                       const std::string &where)
+{
+    // Size-prefixed FlatBuffer: uint32 length, then the buffer.
+    if (bytes.size() < 8)
+        return fail(where + ": too short for a FlatBuffer");
+    const uint32_t length = static_cast<uint32_t>(le32(bytes.data()));
+    if (length > bytes.size() - 4)
+        return fail(where + ": FlatBuffer size " + std::to_string(length) + " exceeds the packet");
+    FlatBufferView fb(bytes.data() + 4, length);
+    if (!fb.hasIdentifier("EVTS"))
+        return fail(where + ": not a polarity event packet (identifier is not EVTS)");
+    size_t table = 0;
+    size_t pos = 0;
+    bool present = false;
+    size_t first = 0;
+    uint64_t count = 0;
+    if (!fb.rootTable(table) || !fb.field(table, 0, 4, pos, present))
+        return fail(where + ": damaged FlatBuffer (event table)");
+    if (!present)
+        return true; // an empty packet
+    if (!fb.vector(pos, kEventStructSize, first, count))
+        return fail(where + ": damaged FlatBuffer (event vector)");
+
+    out.reserve(static_cast<size_t>(count));
+    const uint8_t *p = fb.data() + first;
+    for (uint64_t k = 0; k < count; ++k, p += kEventStructSize) {
+        int64_t t = 0;
+        int16_t x = 0;
+        int16_t y = 0;
+        std::memcpy(&t, p, 8);
+        std::memcpy(&x, p + 8, 2);
+        std::memcpy(&y, p + 10, 2);
+        const uint8_t on = p[12];
+        if (t < 0)
+            return fail(where + ", event " + std::to_string(k) + ": negative timestamp " + std::to_string(t));
+        if (x < 0 || y < 0 || x >= width_ || y >= height_)
+            return fail(where + ", event " + std::to_string(k) + ": event at x=" + std::to_string(x) + " y="
+                        + std::to_string(y) + " is outside the " + std::to_string(width_) + " x "
+                        + std::to_string(height_) + " sensor (use --width/--height)");
+        if (static_cast<uint64_t>(t) < lastTimestamp_)
+            return fail(where + ", event " + std::to_string(k) + ": timestamp " + std::to_string(t)
+                        + " us is earlier than the previous event's " + std::to_string(lastTimestamp_)
+                        + " us (events must be in time order)");
+        lastTimestamp_ = static_cast<uint64_t>(t);
+        out.emplace_back(static_cast<uint16_t>(x), static_cast<uint16_t>(y), static_cast<uint8_t>(on ? 1 : 0),
+                         static_cast<uint64_t>(t));
+    }
+    return true;
+}
+
+bool Aedat4Importer::next(std::vector<vexadin::Event2D> &out, size_t)
+{
+    out.clear();
+    if (!error_.empty() || !file_)
+        return false;
+    while (position_ < packetsEnd_) {
+        ++packetIndex_;
+        const std::string where = "packet " + std::to_string(packetIndex_) + " at byte " + std::to_string(position_);
+        uint8_t head[8];
+        if (packetsEnd_ - position_ < 8 || !readExact(file_, position_, head, 8))
+            return fail(where + ": truncated packet header");
+        const int32_t stream = le32(head);
+        const int32_t size = le32(head + 4);
+        if (size < 0 || static_cast<uint64_t>(size) > packetsEnd_ - position_ - 8)
+            return fail(where + ": size " + std::to_string(size) + " runs past the end of the file");
+        const uint64_t body = position_ + 8;
+        position_ = body + static_cast<uint64_t>(size);
+        if (stream != eventStream_)
+            continue;
+        compressed_.resize(static_cast<size_t>(size));
+        if (!readExact(file_, body, compressed_.data(), compressed_.size()))
+            return fail(where + ": read error");
+        if (!decompress(compressed_, packet_, where) || !decodeEventPacket(packet_, out, where))
+            return false;
+        if (!out.empty())
+            return true;
+    }
+    return false;
+}
+
+} // namespace vxraw

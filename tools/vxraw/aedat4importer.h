@@ -1,0 +1,70 @@
+#pragma once
+
+#include "eventimporter.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vxraw {
+
+// AEDAT 4.0 files, as written by research event cameras' recording software.
+//
+// Layout read here (little-endian):
+//   "#!AER-DAT4.0\r\n"                   14-byte version line
+//   int32 headerSize, then headerSize bytes: a size-less FlatBuffer "IOHE"
+//     table IOHeader { 0: compression int32 (0 = none), 1: dataTablePosition
+//     int64 (byte offset of the packet table, -1/absent when not written),
+//     2: infoNode string (XML stream description) }
+//   packets until dataTablePosition (or the end of the file):
+//     int32 streamId, int32 size, `size` bytes: an LZ4 or Zstandard frame (or
+//     raw bytes without compression) that holds a size-prefixed FlatBuffer
+//   polarity packets ("EVTS"): table EventPacket { 0: elements, a vector of
+//     16-byte structs: int64 t (µs), int16 x, int16 y, uint8 on, 3 padding }
+// Only the first polarity stream of the XML is imported; other streams (IMU,
+// triggers, frames) are skipped. Packets are decoded one at a time.
+class Aedat4Importer : public EventImporter {
+public:
+    explicit Aedat4Importer(std::string path);
+    ~Aedat4Importer() override;
+    Aedat4Importer(const Aedat4Importer &) = delete;
+    Aedat4Importer &operator=(const Aedat4Importer &) = delete;
+
+    const char *formatName() const override { return "AEDAT 4.0"; }
+    bool open() override;
+    uint16_t fileWidth() const override { return fileWidth_; }
+    uint16_t fileHeight() const override { return fileHeight_; }
+    std::string fileSerial() const override { return source_; }
+    std::string fileProduct() const override;
+    // One polarity packet per call (maxEvents is not used: packets are the unit).
+    bool next(std::vector<vexadin::Event2D> &out, size_t maxEvents) override;
+
+    // True when `head` (the first bytes of a file) starts with the AEDAT version line.
+    static bool looksLikeAedat(const char *head, size_t size);
+
+    // Decompressed packets larger than this are refused as damaged.
+    static constexpr size_t kMaxPacketBytes = size_t(512) << 20;
+
+private:
+    bool fail(const std::string &message);
+    bool parseStreamXml(const std::string &xml);
+    bool decompress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, const std::string &where);
+    bool decodeEventPacket(const std::vector<uint8_t> &bytes, std::vector<vexadin::Event2D> &out,
+                           const std::string &where);
+
+    std::string path_;
+    std::FILE *file_ = nullptr;
+    uint64_t fileSize_ = 0;
+    uint64_t position_ = 0;
+    uint64_t packetsEnd_ = 0;
+    uint64_t packetIndex_ = 0;
+    int32_t compression_ = 0;
+    int64_t eventStream_ = -1;
+    uint16_t fileWidth_ = 0;
+    uint16_t fileHeight_ = 0;
+    std::string source_;
+    std::vector<uint8_t> compressed_;
+    std::vector<uint8_t> packet_;
+};
+
+} // namespace vxraw

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// The vxraw command-line tool: inspect, dump, convert, cut, check and export
+// .raw recordings. Kept out of main() so tests run the commands in-process.
+//
+// Exit statuses: 0 success; 1 bad or damaged data, or a failed operation;
+// 2 wrong usage, a missing file, or a file that is not a recording.
+// A failure writes exactly one line to `err`.
+enum VxrawExitStatus { kVxrawOk = 0, kVxrawFailed = 1, kVxrawUsage = 2 };
+
+// argv[0] is the program name, as main() receives it.
+int runVxraw(int argc, char **argv, std::ostream &out, std::ostream &err);
+// The arguments after the program name.
+int runVxrawArgs(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+
+// "vxraw export IN OUT.mp4 START_US END_US": renders the closed range as a video.
+// `args` are the arguments after the word "export". Defined in vxrawexport.cpp.
+int runVxrawExport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+
+// Usage text printed by "vxraw --help".
+const char *vxrawUsage();
