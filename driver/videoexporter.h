@@ -15,8 +15,17 @@ struct VideoExportOptions {
 };
 
 // Renders the closed range [start, end] of the recording behind `reader` as an
-// H.264/MP4 video. Returns false and leaves no file under outPath on failure.
+// H.264/MP4 video (yuv420p, 30 frames per second of recording time; frame i shows the
+// events of [start + i * 33333, start + (i + 1) * 33333) by the viewer's per-pixel vote,
+// the last frame cut at end). A range reaching past the recording is clamped to it.
+// Returns false, writes one log line and leaves no file under outPath on failure
+// (an inverted range, a range outside the recording, an empty recording, no H.264
+// encoder, an unwritable folder); `error`, when given, receives the same message.
+//
+// Reads through RawFileReader::forEachBlockInRange() when `reader` is ours (so it may
+// be called from inside the reader's own exportVideo()), else through readRange().
 bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end,
-                      const std::string &outPath, const VideoExportOptions &options);
+                      const std::string &outPath, const VideoExportOptions &options,
+                      std::string *error = nullptr);
 
 } // namespace vexadin
