@@ -18,6 +18,7 @@ struct RawBlockInfo {
     uint64_t firstTimestamp = 0; // µs, smallest event or trigger timestamp of the block
     uint64_t lastTimestamp = 0;  // µs, largest
     uint64_t fileOffset = 0;     // byte offset of the block header
+    uint32_t payloadSize = 0;    // bytes after the 40-byte block header
     uint32_t eventCount = 0;
     uint32_t triggerCount = 0;
 };
@@ -26,9 +27,11 @@ struct RawBlockInfo {
 //
 // Thread safety: every public member may be called from several threads at once.
 // The read position and the decoded-block cache of readNext/readRange/seek are
-// guarded by one mutex; cut(), verifyAll() and forEachBlockInRange() decode with
-// their own buffers and only share the immutable index and the file descriptor
-// (pread), so a cut or export does not stall playback.
+// guarded by one mutex; cut(), verifyAll(), readTriggers() and forEachBlockInRange()
+// decode with their own buffers and only share the immutable index and the file
+// descriptor (pread), so a cut does not stall playback. exportVideo() renders
+// through a second reader of the same file (own position and cache, shared index),
+// so an export never moves the playback position.
 //
 // Time ranges: readRange/readNext/readTriggers take half-open windows
 // [start, start + duration); cut/exportVideo/forEachBlockInRange take closed
@@ -58,7 +61,8 @@ public:
     // Refuses end < start, a range outside the recording, and outPath naming this file.
     // Writes to a temporary name in the output folder and renames on success only.
     bool cut(uint64_t start, uint64_t end, const std::string &outPath) override;
-    // Closed range [start, end]; delegates to exportEventVideo() with the options set below.
+    // Closed range [start, end]; delegates to exportEventVideo() with the options set below,
+    // on a second reader of the same file.
     bool exportVideo(uint64_t start, uint64_t end, const std::string &outPath) override;
     bool getFileInfo(DvsFileInfo &info) override;
 
@@ -99,6 +103,7 @@ public:
 
 private:
     RawFileReader();
+    std::unique_ptr<RawFileReader> sibling() const;
     struct Impl;
     std::unique_ptr<Impl> d;
 };

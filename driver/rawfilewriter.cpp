@@ -1,26 +1,358 @@
 #include "driver/rawfilewriter.h"
 
+#include "driver/crc32c.h"
+#include "driver/driverlog.h"
+#include "driver/rawfileio.h"
+#include "driver/rawformat.h"
+#include "driver/rawformaterror.h"
+
+#include <algorithm>
+#include <unistd.h>
+
 namespace vexadin {
 
+using namespace rawformat;
+
 struct RawFileWriter::Impl {
-    std::string lastError = "not implemented";
+    RawFile file;
+    std::string path;
+    RawFileHeader header;
+    EventPacking packing;
+    bool open = false;
+    bool failed = false; // a write failed: nothing more is written
+    std::string lastError;
+
+    uint32_t maxEvents = kDefaultBlockEvents;
+    uint64_t maxSpan = kDefaultBlockSpanUs;
+    static constexpr uint32_t kMaxPendingTriggers = 65536;
+
+    // Pending block.
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    bool eventsSorted = true;
+    bool triggersSorted = true;
+    uint64_t pendingMin = 0, pendingMax = 0;
+    bool havePending = false;
+
+    // Everything older than this was already written (last timestamp of the last block).
+    uint64_t floor = 0;
+
+    std::vector<uint8_t> buffer;
+    struct IndexEntry {
+        uint64_t first, last, offset;
+        uint32_t payloadSize, events, triggers;
+    };
+    std::vector<IndexEntry> index;
+    uint64_t goodEnd = 0; // end of the last block that reached the file
+
+    uint64_t accepted = 0, acceptedTriggers = 0, dropped = 0, droppedTriggers = 0;
+    uint64_t storedEvents = 0, storedTriggers = 0;
+    uint64_t blocks = 0;
+
+    void setError(const std::string &message)
+    {
+        lastError = message;
+        driverLog(DriverLogLevel::Warning, message);
+    }
+
+    void resetPending()
+    {
+        events.clear();
+        triggers.clear();
+        eventsSorted = triggersSorted = true;
+        havePending = false;
+    }
+
+    // Makes room for timestamp t in the pending block: writes the block first when t
+    // would stretch it beyond the span limit.
+    bool admit(uint64_t t)
+    {
+        if (havePending) {
+            const uint64_t lo = std::min(pendingMin, t), hi = std::max(pendingMax, t);
+            if (hi - lo >= maxSpan && !flushPending())
+                return false;
+        }
+        return true;
+    }
+
+    void note(uint64_t t)
+    {
+        if (!havePending) {
+            pendingMin = pendingMax = t;
+            havePending = true;
+        } else {
+            pendingMin = std::min(pendingMin, t);
+            pendingMax = std::max(pendingMax, t);
+        }
+    }
+
+    bool flushPending()
+    {
+        if (!havePending)
+            return true;
+        if (failed) {
+            resetPending();
+            return false;
+        }
+        if (!eventsSorted)
+            std::stable_sort(events.begin(), events.end(),
+                             [](const Event2D &a, const Event2D &b) { return a.timestamp < b.timestamp; });
+        if (!triggersSorted)
+            std::stable_sort(triggers.begin(), triggers.end(),
+                             [](const EventTriggerIn &a, const EventTriggerIn &b) { return a.timestamp < b.timestamp; });
+        const size_t cap = kBlockHeaderSize + maxPayloadSize(packing, events.size(), triggers.size()) + kDecodeSlack;
+        if (buffer.size() < cap)
+            buffer.resize(cap);
+        BlockHeader h;
+        h.firstTimestamp = pendingMin;
+        h.lastTimestamp = pendingMax;
+        h.eventCount = static_cast<uint32_t>(events.size());
+        h.triggerCount = static_cast<uint32_t>(triggers.size());
+        const size_t payload = encodePayload(packing, pendingMin, events.data(), events.size(), triggers.data(),
+                                             triggers.size(), buffer.data() + kBlockHeaderSize);
+        h.payloadSize = static_cast<uint32_t>(payload);
+        h.payloadCrc = crc32c(buffer.data() + kBlockHeaderSize, payload);
+        writeBlockHeader(buffer.data(), h);
+        const uint64_t offset = file.writePosition();
+        try {
+            file.append(buffer.data(), kBlockHeaderSize + payload);
+        } catch (const RawFormatError &e) {
+            failed = true;
+            setError(e.what());
+            resetPending();
+            return false;
+        }
+        index.push_back({h.firstTimestamp, h.lastTimestamp, offset, h.payloadSize, h.eventCount, h.triggerCount});
+        goodEnd = file.writePosition();
+        storedEvents += h.eventCount;
+        storedTriggers += h.triggerCount;
+        ++blocks;
+        floor = pendingMax;
+        resetPending();
+        return true;
+    }
+
+    bool writeFooter()
+    {
+        std::vector<uint8_t> b(kIndexHeaderSize + index.size() * kIndexEntrySize + kTrailerSize, 0);
+        std::memcpy(b.data(), kIndexMagic, 4);
+        uint8_t *p = b.data() + kIndexHeaderSize;
+        for (const IndexEntry &e : index) {
+            store64(p, e.first);
+            store64(p + 8, e.last);
+            store64(p + 16, e.offset);
+            store32(p + 24, e.payloadSize);
+            store32(p + 28, e.events);
+            store32(p + 32, e.triggers);
+            p += kIndexEntrySize;
+        }
+        const size_t indexBytes = static_cast<size_t>(p - b.data());
+        const uint64_t indexOffset = file.writePosition();
+        std::memcpy(p, kTrailerMagic, 4);
+        store64(p + 8, indexOffset);
+        store64(p + 16, index.size());
+        store64(p + 24, storedEvents);
+        store64(p + 32, storedTriggers);
+        store32(p + 40, crc32c(b.data(), indexBytes));
+        store32(p + 44, crc32c(p, 44));
+        file.append(b.data(), b.size());
+        return true;
+    }
 };
 
 RawFileWriter::RawFileWriter() : d(new Impl) {}
-RawFileWriter::~RawFileWriter() = default;
-void RawFileWriter::setBlockLimits(uint32_t, uint64_t) {}
-bool RawFileWriter::open(const std::string &, const RawFileHeader &) { return false; }
-bool RawFileWriter::isOpen() const { return false; }
-bool RawFileWriter::write(const Event2D *, const Event2D *) { return false; }
-bool RawFileWriter::write(const std::vector<Event2D> &) { return false; }
-bool RawFileWriter::writeTrigger(const EventTriggerIn &) { return false; }
-bool RawFileWriter::flush() { return false; }
-bool RawFileWriter::close() { return false; }
-uint64_t RawFileWriter::eventsWritten() const { return 0; }
-uint64_t RawFileWriter::triggersWritten() const { return 0; }
-uint64_t RawFileWriter::droppedEvents() const { return 0; }
-uint64_t RawFileWriter::droppedTriggers() const { return 0; }
-uint64_t RawFileWriter::blocksWritten() const { return 0; }
-const std::string &RawFileWriter::lastError() const { return d->lastError; }
+
+RawFileWriter::~RawFileWriter()
+{
+    close();
+}
+
+void RawFileWriter::setBlockLimits(uint32_t maxEvents, uint64_t maxSpanUs)
+{
+    if (d->open)
+        return;
+    d->maxEvents = std::clamp<uint32_t>(maxEvents, 1, kDefaultBlockEvents * 16);
+    d->maxSpan = std::clamp<uint64_t>(maxSpanUs, 1, kDefaultBlockSpanUs);
+}
+
+bool RawFileWriter::open(const std::string &path, const RawFileHeader &header)
+{
+    if (d->open)
+        close();
+    d->lastError.clear();
+    d->failed = false;
+    d->index.clear();
+    d->resetPending();
+    d->floor = 0;
+    d->accepted = d->acceptedTriggers = d->dropped = d->droppedTriggers = 0;
+    d->storedEvents = d->storedTriggers = 0;
+    d->blocks = 0;
+    if (path.empty()) {
+        d->setError("cannot write a recording: empty path");
+        return false;
+    }
+    bool created = false;
+    try {
+        const std::vector<uint8_t> bytes = serializeHeader(header, path);
+        d->file = RawFile::createForWrite(path);
+        created = true;
+        d->file.append(bytes.data(), bytes.size());
+    } catch (const RawFormatError &e) {
+        d->setError(e.what());
+        d->file.close();
+        if (created)
+            ::unlink(path.c_str()); // a file without a complete header is of no use to anyone
+        return false;
+    }
+    d->path = path;
+    d->header = header;
+    d->packing = EventPacking::forSensor(header.width, header.height);
+    d->goodEnd = d->file.writePosition();
+    d->events.reserve(std::min<uint32_t>(d->maxEvents, kDefaultBlockEvents));
+    d->open = true;
+    return true;
+}
+
+bool RawFileWriter::isOpen() const
+{
+    return d->open;
+}
+
+bool RawFileWriter::write(const Event2D *begin, const Event2D *end)
+{
+    if (!d->open || d->failed) {
+        if (d->lastError.empty())
+            d->lastError = "recording is not open";
+        return false;
+    }
+    Impl &s = *d;
+    const uint32_t width = s.header.width, height = s.header.height;
+    for (const Event2D *e = begin; e != end; ++e) {
+        const uint64_t t = e->timestamp;
+        if (e->x >= width || e->y >= height) {
+            ++s.dropped;
+            continue;
+        }
+        if (s.havePending) {
+            // Hot path: inside the current block's span.
+            if (t >= s.pendingMin && t <= s.pendingMax) {
+                // no change of bounds
+            } else if (t > s.pendingMax && t - s.pendingMin < s.maxSpan) {
+                s.pendingMax = t;
+            } else {
+                if (!s.admit(t))
+                    return false;
+                if (t < s.floor) {
+                    ++s.dropped;
+                    continue;
+                }
+                s.note(t);
+            }
+            if (!s.events.empty() && t < s.events.back().timestamp)
+                s.eventsSorted = false;
+        } else {
+            if (t < s.floor) {
+                ++s.dropped;
+                continue;
+            }
+            s.note(t);
+        }
+        s.events.push_back(*e);
+        ++s.accepted;
+        if (s.events.size() >= s.maxEvents && !s.flushPending())
+            return false;
+    }
+    return true;
+}
+
+bool RawFileWriter::write(const std::vector<Event2D> &events)
+{
+    return write(events.data(), events.data() + events.size());
+}
+
+bool RawFileWriter::writeTrigger(const EventTriggerIn &trigger)
+{
+    if (!d->open || d->failed) {
+        if (d->lastError.empty())
+            d->lastError = "recording is not open";
+        return false;
+    }
+    const uint64_t t = trigger.timestamp;
+    if (!d->admit(t))
+        return false;
+    if (t < d->floor) {
+        ++d->droppedTriggers;
+        return true;
+    }
+    if (!d->triggers.empty() && t < d->triggers.back().timestamp)
+        d->triggersSorted = false;
+    d->note(t);
+    d->triggers.push_back(trigger);
+    ++d->acceptedTriggers;
+    if (d->triggers.size() >= Impl::kMaxPendingTriggers)
+        return d->flushPending();
+    return true;
+}
+
+bool RawFileWriter::flush()
+{
+    if (!d->open)
+        return false;
+    return d->flushPending() && !d->failed;
+}
+
+bool RawFileWriter::close()
+{
+    if (!d->open)
+        return false;
+    bool ok = d->flushPending() && !d->failed;
+    try {
+        if (d->failed) {
+            // Cut off a torn block so that the index below describes the file exactly.
+            d->file.truncate(d->goodEnd);
+        }
+        d->writeFooter();
+    } catch (const RawFormatError &e) {
+        if (ok)
+            d->setError(e.what());
+        ok = false;
+    }
+    d->file.close();
+    d->open = false;
+    d->resetPending();
+    d->index.clear();
+    d->index.shrink_to_fit();
+    return ok;
+}
+
+uint64_t RawFileWriter::eventsWritten() const
+{
+    return d->accepted;
+}
+
+uint64_t RawFileWriter::triggersWritten() const
+{
+    return d->acceptedTriggers;
+}
+
+uint64_t RawFileWriter::droppedEvents() const
+{
+    return d->dropped;
+}
+
+uint64_t RawFileWriter::droppedTriggers() const
+{
+    return d->droppedTriggers;
+}
+
+uint64_t RawFileWriter::blocksWritten() const
+{
+    return d->blocks;
+}
+
+const std::string &RawFileWriter::lastError() const
+{
+    return d->lastError;
+}
 
 } // namespace vexadin
