@@ -37,7 +37,8 @@ public:
     }
 
     // Replaces `out` with the next batch of at most about `maxEvents` events (at
-    // least one). False at the end of the input or on an error (error() non-empty).
+    // least one). False at the end of the input or on an error (error() non-empty);
+    // after an error `out` holds the good events read before it.
     virtual bool next(std::vector<vexadin::Event2D> &out, size_t maxEvents) = 0;
 
     const std::string &error() const { return error_; }

@@ -32,9 +32,10 @@ bool parseUnsigned(const char *begin, const char *end, uint64_t limit, uint64_t 
     for (const char *p = begin; p != end; ++p) {
         if (!isDigit(*p))
             return false;
-        v = v * 10 + static_cast<uint64_t>(*p - '0');
-        if (v > limit)
+        const uint64_t digit = static_cast<uint64_t>(*p - '0');
+        if (v > (limit - digit) / 10)
             return false;
+        v = v * 10 + digit;
     }
     value = v;
     return true;
@@ -81,7 +82,8 @@ bool isHeaderLine(const char *begin, const char *end)
 {
     std::vector<Field> fields;
     std::string why;
-    if (!splitFields(begin, end, fields, why) || fields.empty())
+    // One name per column of "t x y p".
+    if (!splitFields(begin, end, fields, why) || fields.size() != 4)
         return false;
     for (const Field &f : fields)
         if (!isLetter(*f.begin))
@@ -114,7 +116,7 @@ bool TextImporter::parseTimestampUs(const char *begin, const char *end, uint64_t
     const uint64_t max = std::numeric_limits<uint64_t>::max();
     uint64_t whole = 0;
     const bool haveWhole = dot != begin;
-    if (haveWhole && !parseUnsigned(begin, dot, max / 10, whole))
+    if (haveWhole && !parseUnsigned(begin, dot, max, whole))
         return false;
     if (dot == end) {
         // No decimal point: the value is already in microseconds.

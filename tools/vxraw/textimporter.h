@@ -13,7 +13,7 @@ namespace vxraw {
 //      arithmetic on the digits, any number of decimals); without: integer µs.
 //   p  0/1 or -1/1 (-1 is OFF). Also accepted: +1.
 // Lines starting with '#' and blank lines are skipped, and so is a first
-// non-comment line made only of names (a CSV header such as "t,x,y,p").
+// non-comment line of four names (a CSV header such as "t,x,y,p").
 // The input is read in chunks; memory stays bounded whatever the file size.
 class TextImporter : public EventImporter {
 public:
