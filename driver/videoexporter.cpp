@@ -18,6 +18,7 @@ extern "C" {
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <unistd.h>
 #include <vector>
 
@@ -464,7 +465,12 @@ bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end, const
 
     const std::string tmpPath = tempNameFor(outPath);
     std::string error;
-    bool ok = encodeRange(reader, start, end, width, height, tmpPath, options, error);
+    bool ok = false;
+    try {
+        ok = encodeRange(reader, start, end, width, height, tmpPath, options, error);
+    } catch (const std::exception &e) { // out of memory: no exception leaves the driver
+        error = e.what();
+    }
     if (ok && std::rename(tmpPath.c_str(), outPath.c_str()) != 0) {
         error = std::string("cannot rename the finished file: ") + std::strerror(errno);
         ok = false;

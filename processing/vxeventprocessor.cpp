@@ -92,6 +92,7 @@ VxEventProcessor::~VxEventProcessor()
         renderRunning_ = false;
     }
     renderWake_.notify_one();
+    renderTaken_.notify_all();
     renderWorker_.join();
     reader_.reset();
 }
@@ -120,7 +121,11 @@ void VxEventProcessor::accumulate(const vexadin::Event2D *first, const vexadin::
 
 void VxEventProcessor::publishFrame()
 {
-    std::lock_guard<std::mutex> render(renderMutex_);
+    std::unique_lock<std::mutex> render(renderMutex_);
+    // Until the worker has taken the previous frame, swapping again would throw that
+    // frame away unseen (the last frame of a recording, for one). The wait is short:
+    // the worker takes a pending frame as soon as it gets the mutex.
+    renderTaken_.wait(render, [this] { return !framePending_ || !renderRunning_; });
     std::lock_guard<std::mutex> acc(accumulationMutex_);
     std::swap(accumulation_, display_);
     framePending_ = true;
@@ -167,6 +172,7 @@ void VxEventProcessor::renderLoop()
         renderWake_.wait(lock, [this] { return framePending_ || !renderRunning_; });
         const bool stopping = !renderRunning_;
         framePending_ = false;
+        renderTaken_.notify_all();
         QImage &image = images_[nextImage_];
         nextImage_ ^= 1;
         drawCounts(display_, image, settings_->eventColors());

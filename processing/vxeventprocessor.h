@@ -115,7 +115,8 @@ private:
     std::atomic<uint64_t> latestBatchTs_{0};
     std::mutex renderMutex_;       // buffer swap and drawing
     std::mutex accumulationMutex_; // accumulation buffer: live producer vs. publisher
-    std::condition_variable renderWake_;
+    std::condition_variable renderWake_;  // a frame is pending, or the worker must stop
+    std::condition_variable renderTaken_; // the worker has taken the pending frame
     bool framePending_ = false;    // guarded by renderMutex_
     bool renderRunning_ = false;   // guarded by renderMutex_
     std::thread renderWorker_;

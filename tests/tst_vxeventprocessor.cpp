@@ -1,0 +1,535 @@
+// Playback, rendering, export and cut of VxEventProcessor, driven by real recordings
+// written with our writer. Signals are relayed into the test thread (queued) so that
+// QSignalSpy and the ordered log are only ever touched by one thread.
+#include "processing/vxeventprocessor.h"
+
+#include "app/appsettings.h"
+#include "support/syntheticevents.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using vexadin::Event2D;
+
+Q_DECLARE_METATYPE(vexadin::Event2D)
+
+namespace {
+
+constexpr QRgb kPositive = qRgb(191, 188, 180);
+constexpr QRgb kNegative = qRgb(64, 61, 51);
+constexpr QRgb kBackground = qRgb(112, 112, 112);
+
+// A row of pixels below the markers that gets one event every `stepUs`, so every
+// window of the recording holds something.
+void addFiller(std::vector<Event2D> &events, uint64_t from, uint64_t to, uint64_t stepUs)
+{
+    for (uint64_t t = from; t <= to; t += stepUs)
+        events.emplace_back(uint16_t(t / stepUs % 1280), uint16_t(600), uint8_t(1), t);
+}
+
+void sortByTime(std::vector<Event2D> &events)
+{
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event2D &a, const Event2D &b) { return a.timestamp < b.timestamp; });
+}
+
+} // namespace
+
+// Re-emits the processor's signals on the test thread and logs their order.
+class Relay : public QObject {
+    Q_OBJECT
+public:
+    explicit Relay(VxEventProcessor *p)
+    {
+        const auto q = Qt::QueuedConnection;
+        connect(p, &VxEventProcessor::signalEventImage, this, &Relay::image, q);
+        connect(p, &VxEventProcessor::signalRealTimeTimeStamp, this, &Relay::position, q);
+        connect(p, &VxEventProcessor::signalStartTimeStamp, this, &Relay::start, q);
+        connect(p, &VxEventProcessor::signalEndTimeStamp, this, &Relay::end, q);
+        connect(p, &VxEventProcessor::signalPlayStatus, this, &Relay::play, q);
+        connect(p, &VxEventProcessor::signalLoadingStatus, this, &Relay::loading, q);
+        connect(p, &VxEventProcessor::signalShowLeftBottomTips, this, &Relay::tips, q);
+        connect(this, &Relay::position, this, [this](uint64_t t) { log << QString("position %1").arg(t); positions.push_back(t); });
+        connect(this, &Relay::start, this, [this](uint64_t t) { log << QString("start %1").arg(t); });
+        connect(this, &Relay::end, this, [this](uint64_t t) { log << QString("end %1").arg(t); });
+        connect(this, &Relay::play, this, [this](bool on) { log << QString("play %1").arg(on); });
+        connect(this, &Relay::loading, this, [this](bool on) { log << QString("loading %1").arg(on); });
+        connect(this, &Relay::image, this, [this](const QImage &img) { images.push_back(img); });
+    }
+
+    // What the main window does with the play status: check the play button, whose
+    // toggled signal drives slotPlaybackCtrl.
+    void actAsMainWindow(VxEventProcessor *p)
+    {
+        connect(this, &Relay::play, p, &VxEventProcessor::slotPlaybackCtrl);
+    }
+
+    QStringList log;
+    std::vector<uint64_t> positions;
+    std::vector<QImage> images;
+
+signals:
+    void image(QImage image);
+    void position(uint64_t t);
+    void start(uint64_t t);
+    void end(uint64_t t);
+    void play(bool on);
+    void loading(bool on);
+    void tips(QString tips, VxMessageType type, QString file_path);
+};
+
+class TestVxEventProcessor : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<AppSettings> m_settings;
+
+    QString pathFor(const QString &name) const { return m_dir.filePath(name); }
+
+    QString writeRecording(const QString &name, std::vector<Event2D> events)
+    {
+        sortByTime(events);
+        const QString path = pathFor(name);
+        if (!vxtest::writeRecording(path.toStdString(), events))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    std::unique_ptr<VxEventProcessor> makeProcessor() { return std::make_unique<VxEventProcessor>(m_settings.get()); }
+
+    // Loads and waits for the end of the load (loading false).
+    static bool load(VxEventProcessor &p, Relay &r, const QString &path)
+    {
+        p.loadFile(path);
+        return QTest::qWaitFor([&] { return r.log.contains("loading 0"); }, 20000);
+    }
+
+    static QRgb at(const QImage &img, int x, int y) { return img.pixel(x, y) | 0xff000000u; }
+
+    // The boundary recording used for the window tests: markers on row 10 at the
+    // edges of the first windows, a filler row far from them, end at 9,000,000.
+    QString windowRecording()
+    {
+        std::vector<Event2D> ev;
+        const uint64_t ts[] = {1000000, 1009999, 1010000, 1030302, 1030303, 1033332, 1033333,
+                               1063635, 1063636, 1099999, 1100000, 1109999, 1110000};
+        for (size_t i = 0; i < std::size(ts); ++i)
+            ev.emplace_back(uint16_t(10 * (i + 1)), uint16_t(10), uint8_t(1), ts[i]);
+        addFiller(ev, 1000000, 9000000, 997);
+        ev.emplace_back(uint16_t(5), uint16_t(700), uint8_t(0), 9000000);
+        return writeRecording("windows.raw", ev);
+    }
+    // Pixel of marker i (1-based) in windowRecording().
+    static bool marked(const QImage &img, int i) { return at(img, 10 * i, 10) == kPositive; }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_dir.isValid());
+        m_settings = std::make_unique<AppSettings>(m_dir.filePath("config.ini"));
+        QCOMPARE(m_settings->eventColors().positive, kPositive);
+    }
+
+    void cleanupTestCase() { m_settings.reset(); }
+
+    // --- rendering --------------------------------------------------------------
+
+    void votePerPixel()
+    {
+        auto p = makeProcessor();
+        Relay r(p.get());
+        std::vector<Event2D> ev;
+        auto add = [&](uint16_t x, uint16_t y, uint8_t pol, int n) {
+            for (int i = 0; i < n; ++i)
+                ev.emplace_back(x, y, pol, 1000 + uint64_t(i));
+        };
+        add(100, 100, 1, 3); add(100, 100, 0, 3);   // tie -> positive
+        add(101, 100, 1, 2); add(101, 100, 0, 3);   // more negatives
+        add(102, 100, 1, 12); add(102, 100, 0, 25); // both capped at 10 -> tie
+        add(103, 100, 0, 1);
+        add(1279, 719, 1, 1);
+        add(1280, 0, 1, 5);  // would land on (0, 1) if not skipped
+        add(0, 720, 0, 5);   // past the buffer's end
+        add(65535, 65535, 1, 1);
+        p->accumulate(ev);
+        p->publishFrame();
+        QTRY_COMPARE(r.images.size(), size_t(1));
+        const QImage &img = r.images[0];
+        QCOMPARE(img.size(), QSize(1280, 720));
+        QCOMPARE(img.format(), QImage::Format_RGB888);
+        QCOMPARE(at(img, 100, 100), kPositive);
+        QCOMPARE(at(img, 101, 100), kNegative);
+        QCOMPARE(at(img, 102, 100), kPositive);
+        QCOMPARE(at(img, 103, 100), kNegative);
+        QCOMPARE(at(img, 1279, 719), kPositive);
+        QCOMPARE(at(img, 0, 1), kBackground);
+        QCOMPARE(at(img, 0, 0), kBackground);
+
+        // Counts never carry over: the next frame (no events) is plain background.
+        p->publishFrame();
+        QTRY_COMPARE(r.images.size(), size_t(2));
+        QImage empty(1280, 720, QImage::Format_RGB888);
+        empty.fill(QColor::fromRgb(kBackground));
+        QCOMPARE(r.images[1], empty);
+        // The receiver's first image is untouched by later drawing.
+        QCOMPARE(at(r.images[0], 100, 100), kPositive);
+    }
+
+    void colourSchemeAppliesFromNextFrame()
+    {
+        auto p = makeProcessor();
+        Relay r(p.get());
+        const Event2D on(7, 7, 1, 5);
+        m_settings->colorType = "Dark";
+        m_settings->save();
+        p->accumulate(&on, &on + 1);
+        p->publishFrame();
+        QTRY_COMPARE(r.images.size(), size_t(1));
+        QCOMPARE(at(r.images[0], 7, 7), qRgb(216, 223, 236));
+        QCOMPARE(at(r.images[0], 8, 7), qRgb(30, 37, 52));
+        m_settings->colorType = "Gray";
+        m_settings->save();
+    }
+
+    // The live path: a camera thread accumulates while the GUI thread publishes.
+    void liveAccumulateWhilePublishing()
+    {
+        auto p = makeProcessor();
+        Relay r(p.get());
+        std::atomic<bool> stop{false};
+        std::vector<Event2D> batch;
+        for (int i = 0; i < 5000; ++i)
+            batch.emplace_back(uint16_t(i % 1280), uint16_t(i % 720), uint8_t(i & 1), 42);
+        std::thread camera([&] {
+            uint64_t t = 1;
+            while (!stop.load()) {
+                batch.front().timestamp = t++; // first event's time = batch time
+                p->accumulate(batch);
+            }
+        });
+        for (int i = 0; i < 30; ++i)
+            p->publishLiveFrame();
+        stop = true;
+        camera.join();
+        p->publishLiveFrame();
+        QTRY_COMPARE(r.positions.size(), size_t(31));
+        QVERIFY(r.positions.back() >= 1);
+        QTRY_VERIFY(!r.images.empty());
+    }
+
+    // --- loading and playback ---------------------------------------------------
+
+    void loadSignalsInOrderThenPlays()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 9000000, 5003);
+        ev.emplace_back(uint16_t(1), uint16_t(1), uint8_t(0), 9000000);
+        const QString path = writeRecording("load.raw", ev);
+        auto p = makeProcessor();
+        Relay r(p.get());
+        r.actAsMainWindow(p.get());
+        QSignalSpy loadingSpy(&r, &Relay::loading);
+        QVERIFY(load(*p, r, path));
+        const QStringList expected{"play 0", "loading 1", "end 9000000", "start 1000000",
+                                   "position 1000000", "play 1", "loading 0"};
+        QCOMPARE(r.log.mid(0, expected.size()), expected);
+        QCOMPARE(loadingSpy.count(), 2);
+        QCOMPARE(r.images.size(), size_t(0)); // the load itself draws nothing
+        // The play status started playback: positions move on.
+        QTRY_VERIFY(r.positions.size() >= 3);
+        QCOMPARE(r.positions[1], uint64_t(1030303));
+        p->slotPlaybackCtrl(false);
+    }
+
+    void playbackWindowsAndPositions_data()
+    {
+        QTest::addColumn<int>("fps");
+        QTest::addColumn<quint64>("accTime");
+        QTest::addColumn<std::vector<uint64_t>>("positions");
+        // Markers (1-based) visible in frames 1 and 2.
+        QTest::addColumn<QList<int>>("inFrame1");
+        QTest::addColumn<QList<int>>("inFrame2");
+        // fps 33: [1,000,000, 1,033,333) then [1,030,303, 1,063,636).
+        QTest::newRow("fps 33, 33,333 µs") << 33 << quint64(33333)
+                                           << std::vector<uint64_t>{1030303, 1060606, 1090909}
+                                           << QList<int>{1, 2, 3, 4, 5, 6}
+                                           << QList<int>{5, 6, 7, 8};
+        // fps 10: [1,000,000, 1,010,000) then [1,100,000, 1,110,000).
+        QTest::newRow("fps 10, 10,000 µs") << 10 << quint64(10000)
+                                           << std::vector<uint64_t>{1100000, 1200000, 1300000}
+                                           << QList<int>{1, 2}
+                                           << QList<int>{11, 12};
+    }
+
+    void playbackWindowsAndPositions()
+    {
+        QFETCH(int, fps);
+        QFETCH(quint64, accTime);
+        QFETCH(std::vector<uint64_t>, positions);
+        QFETCH(QList<int>, inFrame1);
+        QFETCH(QList<int>, inFrame2);
+        const QString path = windowRecording();
+        auto p = makeProcessor();
+        Relay r(p.get());
+        p->setFps(fps);
+        p->setAccTime(accTime);
+        r.actAsMainWindow(p.get());
+        QVERIFY(load(*p, r, path));
+        QTRY_VERIFY(r.positions.size() >= 4 && r.images.size() >= 3);
+        p->slotPlaybackCtrl(false);
+        QCOMPARE(r.positions[0], uint64_t(1000000)); // reported by the load
+        for (size_t i = 0; i < positions.size(); ++i)
+            QCOMPARE(r.positions[i + 1], positions[i]);
+        for (int m = 1; m <= 13; ++m) {
+            QCOMPARE(marked(r.images[0], m), inFrame1.contains(m));
+            QCOMPARE(marked(r.images[1], m), inFrame2.contains(m));
+        }
+    }
+
+    void rangeEndWithoutLoopStopsAndRewinds()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 1100000, 1000);
+        ev.emplace_back(uint16_t(50), uint16_t(50), uint8_t(0), 1090909); // first µs of the last frame
+        ev.emplace_back(uint16_t(60), uint16_t(50), uint8_t(0), 1100000); // the end itself (inclusive)
+        const QString path = writeRecording("end.raw", ev);
+        auto p = makeProcessor();
+        Relay r(p.get());
+        r.actAsMainWindow(p.get());
+        QVERIFY(load(*p, r, path));
+        QTRY_VERIFY(r.log.count("play 0") == 2);
+        p->slotPlaybackCtrl(false);
+        QCOMPARE(r.positions, (std::vector<uint64_t>{1000000, 1030303, 1060606, 1090909, 1100000}));
+        QTRY_COMPARE(r.images.size(), size_t(4));
+        const QImage &last = r.images.back();
+        QCOMPARE(at(last, 50, 50), kNegative);
+        QCOMPARE(at(last, 60, 50), kNegative);
+        QCOMPARE(r.log.last(), QString("play 0"));
+        // Back at the range start: the next step shows the first window again.
+        p->nextFrame();
+        QTRY_COMPARE(r.positions.back(), uint64_t(1030303));
+    }
+
+    void loopRestartsWithoutStopping()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 2000000, 2100000, 1000);
+        const QString path = writeRecording("loop.raw", ev);
+        auto p = makeProcessor();
+        Relay r(p.get());
+        r.actAsMainWindow(p.get());
+        p->slotPlayLoop(true);
+        QVERIFY(load(*p, r, path));
+        // 4 steps per pass: wait for the second pass to begin.
+        QTRY_VERIFY(r.positions.size() >= 7);
+        p->slotPlaybackCtrl(false);
+        QCOMPARE(r.log.count("play 0"), 1); // only the one before the load
+        QCOMPARE(r.positions[4], uint64_t(2100000));
+        QCOMPARE(r.positions[5], uint64_t(2030303));
+    }
+
+    void stepsAndSeeks()
+    {
+        const QString path = windowRecording();
+        auto p = makeProcessor();
+        Relay r(p.get());
+        QVERIFY(load(*p, r, path));
+        r.positions.clear();
+
+        // Outside the range: nothing at all.
+        p->setPlayPos(999999);
+        p->setPlayPos(9000001);
+        QCoreApplication::processEvents();
+        QVERIFY(r.positions.empty());
+
+        // preFrame at the range start shows the frame at the range start, twice.
+        p->preFrame();
+        p->preFrame();
+        QTRY_COMPARE(r.images.size(), size_t(2));
+        QCOMPARE(r.positions, (std::vector<uint64_t>{1000000, 1000000}));
+        QVERIFY(marked(r.images[1], 1) && marked(r.images[1], 6) && !marked(r.images[1], 7));
+
+        // A seek shows [t, t + accTime) and reports its end.
+        p->setPlayPos(1033333);
+        QTRY_COMPARE(r.images.size(), size_t(3));
+        QCOMPARE(r.positions.back(), uint64_t(1066666));
+        QVERIFY(marked(r.images[2], 7) && marked(r.images[2], 8) && marked(r.images[2], 9) && !marked(r.images[2], 6));
+
+        // nextFrame reads from the position and advances by one interval.
+        p->nextFrame();
+        QTRY_COMPARE(r.images.size(), size_t(4));
+        QCOMPARE(r.positions.back(), uint64_t(1066666 + 30303));
+
+        // Reset: back to the range start, stopped.
+        p->slotPlaybackReset();
+        QTRY_COMPARE(r.images.size(), size_t(5));
+        QCOMPARE(r.positions.back(), uint64_t(1000000));
+        QCOMPARE(r.log.last(), QString("play 0"));
+        QVERIFY(marked(r.images[4], 1));
+    }
+
+    void invalidFpsIsRefused()
+    {
+        const QString path = windowRecording();
+        auto p = makeProcessor();
+        Relay r(p.get());
+        QVERIFY(load(*p, r, path));
+        p->setFps(10);
+        p->setFps(0);
+        p->setFps(-3);
+        p->nextFrame();
+        QCoreApplication::processEvents();
+        QCOMPARE(r.positions.back(), uint64_t(1100000));
+        p->setFps(7);
+        p->nextFrame();
+        QCoreApplication::processEvents();
+        QCOMPARE(r.positions.back(), uint64_t(1100000 + 142857));
+    }
+
+    void secondPlayStartsNoSecondWorker()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 1200000, 1000);
+        const QString path = writeRecording("twice.raw", ev);
+        auto p = makeProcessor();
+        Relay r(p.get());
+        QVERIFY(load(*p, r, path));
+        p->slotPlaybackCtrl(true);
+        p->slotPlaybackCtrl(true);
+        QTRY_VERIFY(r.log.count("play 0") == 2);
+        p->slotPlaybackCtrl(true); // after the end: a fresh worker from the start
+        QTRY_VERIFY(r.log.count("play 0") == 3);
+        p->slotPlaybackCtrl(false);
+        QCoreApplication::processEvents();
+        QCOMPARE(r.log.count("play 0"), 3);
+        // One worker: each pass reports 1000000 (load) then 7 strictly rising steps.
+        std::vector<uint64_t> pass(r.positions.begin() + 1, r.positions.begin() + 8);
+        QVERIFY(std::is_sorted(pass.begin(), pass.end()));
+        QCOMPARE(pass.back(), uint64_t(1200000));
+        QCOMPARE(r.positions.size(), size_t(15));
+    }
+
+    // Recordings without a regular event flow still play to their end.
+    void sparseRecordingsPlayToTheEnd_data()
+    {
+        QTest::addColumn<std::vector<Event2D>>("events");
+        QTest::newRow("quiet stretch") << std::vector<Event2D>{{1, 1, 1, 1000000}, {2, 2, 0, 3000001}};
+        QTest::newRow("single event") << std::vector<Event2D>{{3, 3, 1, 5000000}};
+        QTest::newRow("one timestamp") << std::vector<Event2D>{{1, 1, 1, 7}, {2, 1, 0, 7}, {3, 1, 1, 7}};
+    }
+
+    void sparseRecordingsPlayToTheEnd()
+    {
+        QFETCH(std::vector<Event2D>, events);
+        const QString path = writeRecording("sparse.raw", events);
+        auto p = makeProcessor();
+        Relay r(p.get());
+        p->setFps(5); // 200 ms per step: two seconds of silence in ten steps
+        r.actAsMainWindow(p.get());
+        QVERIFY(load(*p, r, path));
+        QTRY_VERIFY_WITH_TIMEOUT(r.log.count("play 0") == 2, 20000);
+        p->slotPlaybackCtrl(false);
+        QCOMPARE(r.positions.back(), events.back().timestamp);
+        QTRY_VERIFY(!r.images.empty());
+        QCOMPARE(at(r.images.back(), events.back().x, events.back().y), events.back().polarity ? kPositive : kNegative);
+    }
+
+    void emptyAndBadPathsLeaveTheEngineEmpty()
+    {
+        auto p = makeProcessor();
+        Relay r(p.get());
+        QFile junk(pathFor("junk.raw"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a recording at all");
+        junk.close();
+        p->loadFile(junk.fileName());
+        p->loadFile(QString());
+        p->nextFrame();
+        p->slotPlaybackCtrl(true);
+        p->slotExportVideo(pathFor("none.mp4"), m_dir.path(), 0, 10);
+        QCoreApplication::processEvents();
+        QCOMPARE(r.log, (QStringList{"play 0", "play 0"}));
+    }
+
+    void destroyDuringLoad()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 0, 2000000, 3);
+        const QString path = writeRecording("destroy.raw", ev);
+        for (int i = 0; i < 3; ++i) {
+            auto p = makeProcessor();
+            p->loadFile(path);
+            p.reset(); // must wait for (or cancel) the load before the reader goes
+        }
+        auto p = makeProcessor();
+        Relay r(p.get());
+        r.actAsMainWindow(p.get());
+        QVERIFY(load(*p, r, path));
+        p.reset(); // while playing
+    }
+
+    // --- export and cut ---------------------------------------------------------
+
+    void exportAndCutNotifyOnceOnSuccess()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 2000000, 100);
+        const QString path = writeRecording("export.raw", ev);
+        auto p = makeProcessor();
+        Relay r(p.get());
+        r.actAsMainWindow(p.get());
+        QSignalSpy tips(&r, &Relay::tips);
+        QVERIFY(load(*p, r, path));
+        QTRY_VERIFY(r.positions.size() >= 2); // playing
+        r.log.clear();
+
+        const QString video = pathFor("range.mp4");
+        p->slotExportVideo(video, m_dir.path(), 1100000, 1400000);
+        QTRY_COMPARE(r.log.count("loading 0"), 1);
+        QVERIFY(r.log.contains("play 0")); // playback stopped first
+        QVERIFY(r.log.indexOf("play 0") < r.log.indexOf("loading 1"));
+        QCOMPARE(r.log.filter("loading"), (QStringList{"loading 1", "loading 0"}));
+        QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips[0][0].toString(), QString("Export video success!"));
+        QCOMPARE(tips[0][1].value<VxMessageType>(), VxMessageType::Success);
+        QCOMPARE(tips[0][2].toString(), m_dir.path());
+        QVERIFY(QFileInfo(video).size() > 0);
+
+        const QString cut = pathFor("range-cut.raw");
+        p->slotCutRawFile(cut, m_dir.path(), 1100000, 1400000);
+        QTRY_COMPARE(r.log.count("loading 0"), 2);
+        QCOMPARE(tips.count(), 2);
+        QCOMPARE(tips[1][0].toString(), QString("Export raw file success!"));
+        auto reader = vexadin::DvsFileReader::createFileReader(cut.toStdString());
+        QVERIFY(reader && reader->open());
+        uint64_t first = 0, last = 0;
+        QVERIFY(reader->getStartTimestamp(first) && reader->getEndTimestamp(last));
+        QCOMPARE(first, uint64_t(1100000));
+        QCOMPARE(last, uint64_t(1400000));
+
+        // Failures: the busy bracket, no notification, no file.
+        const QString badVideo = pathFor("missing-folder/x.mp4");
+        p->slotExportVideo(badVideo, m_dir.path(), 1400000, 1100000);
+        p->slotCutRawFile(pathFor("missing-folder/x.raw"), m_dir.path(), 1100000, 1400000);
+        p->slotCutRawFile(path, m_dir.path(), 1100000, 1400000); // onto the open recording
+        QTRY_COMPARE(r.log.count("loading 0"), 5);
+        QCOMPARE(tips.count(), 2);
+        QVERIFY(!QFileInfo::exists(badVideo));
+        auto original = vexadin::DvsFileReader::createFileReader(path.toStdString());
+        QVERIFY(original && original->open() && original->getEndTimestamp(last));
+        QCOMPARE(last, uint64_t(2000000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVxEventProcessor)
+#include "tst_vxeventprocessor.moc"
