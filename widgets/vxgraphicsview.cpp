@@ -1,0 +1,50 @@
+#include "widgets/vxgraphicsview.h"
+
+#include <QMouseEvent>
+#include <QtMath>
+#include <QResizeEvent>
+#include <QWheelEvent>
+
+VxGraphicsView::VxGraphicsView(QWidget *parent)
+    : QGraphicsView(parent)
+{
+    setDragMode(QGraphicsView::ScrollHandDrag);
+    setResizeAnchor(QGraphicsView::NoAnchor);
+    setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
+    setContentsMargins(0, 0, 0, 0);
+    setStyleSheet(QStringLiteral("border: 0px;"));
+}
+
+double VxGraphicsView::zoom() const
+{
+    return qPow(kZoomStep, zoomSteps_);
+}
+
+void VxGraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    zoomSteps_ = 0;
+    if (scene())
+        fitInView(scene()->itemsBoundingRect(), Qt::KeepAspectRatio);
+    QGraphicsView::mouseDoubleClickEvent(event);
+}
+
+void VxGraphicsView::wheelEvent(QWheelEvent *event)
+{
+    if (event->angleDelta().y() > 0) {
+        if (zoom() < maxZoom_) {
+            scale(kZoomStep, kZoomStep);
+            ++zoomSteps_;
+        }
+    } else if (zoom() > minZoom_) {
+        scale(1.0 / kZoomStep, 1.0 / kZoomStep);
+        --zoomSteps_;
+    }
+    // Wheel never scrolls.
+    event->accept();
+}
+
+void VxGraphicsView::resizeEvent(QResizeEvent *event)
+{
+    zoomSteps_ = 0;
+    QGraphicsView::resizeEvent(event);
+}
