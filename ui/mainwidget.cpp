@@ -1,0 +1,654 @@
+#include "ui/mainwidget.h"
+#include "ui_mainwidget.h"
+
+#include "app/appsettings.h"
+#include "app/vxutils.h"
+#include "processing/vxeventprocessor.h"
+#include "ui/vxcutrawfile.h"
+#include "ui/vxexportvideoui.h"
+#include "widgets/showimageform.h"
+#include "widgets/vxfilepathreminderform.h"
+#include "widgets/vxmessagebox.h"
+#include "widgets/vxthreehandleslider.h"
+#include "widgets/vxtooltip.h"
+#include "widgets/vxwindowagent.h"
+#include "widgets/waitingwin.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGraphicsDropShadowEffect>
+#include <QGraphicsView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QStyle>
+#include <QUrl>
+
+namespace {
+
+const char *const kWebSite = "https://www.vexadin.example";
+
+const char *const kTitleBarNormalStyle =
+    "QWidget#widget_title_bar{border-top-left-radius:6px;border-top-right-radius:6px;"
+    "border-bottom-left-radius:0px;border-bottom-right-radius:0px;border-bottom: 1px solid #AAAAAA;}";
+const char *const kTitleBarMaximizedStyle =
+    "QWidget#widget_title_bar{border-top-left-radius:0px;border-top-right-radius:0px;"
+    "border-bottom-left-radius:0px;border-bottom-right-radius:0px;border-bottom: 1px solid #AAAAAA;}";
+
+// Drop-down menus of the title bar and the viewer settings popup. The check
+// mark of the popup's one entry is drawn as a switch.
+const char *const kMenuStyle = R"(
+QMenu {
+    background-color: #FFFFFF;
+    border: 1px solid #D5DDE1;
+    border-radius: 6px;
+    padding: 6px 0px;
+    font: 13px "Noto Sans SC Medium";
+    color: #4D4D4D;
+}
+QMenu::item {
+    padding: 7px 28px 7px 18px;
+    background: transparent;
+    min-width: 120px;
+}
+QMenu::item:selected {
+    background-color: #E8EFF1;
+    color: #004B6A;
+}
+QMenu::item:disabled {
+    color: #ACACAC;
+}
+QMenu::separator {
+    height: 1px;
+    background: #E6EBEE;
+    margin: 4px 12px;
+}
+QMenu#viewerSettingMenu::item {
+    padding: 9px 66px 9px 16px;
+}
+QMenu#viewerSettingMenu::indicator {
+    width: 36px;
+    height: 20px;
+    subcontrol-origin: padding;
+    subcontrol-position: right center;
+    right: 10px;
+}
+QMenu#viewerSettingMenu::indicator:checked {
+    image: url(:/img/assets/btn_switch_enable.svg);
+}
+QMenu#viewerSettingMenu::indicator:unchecked {
+    image: url(:/img/assets/btn_switch_disable.svg);
+}
+)";
+
+QString viewerTypeStyle(const char *mode)
+{
+    return QString("QPushButton#pb_viewer_type{image:url(:/img/assets/btn_playbar_%1.svg);border-radius:5px;}"
+                   "QPushButton#pb_viewer_type:hover,QPushButton#pb_viewer_type:pressed,"
+                   "QPushButton#pb_viewer_type:checked{image:url(:/img/assets/btn_playbar_%1_hover.svg);}"
+                   "QPushButton#pb_viewer_type:disabled{image:url(:/img/assets/btn_playbar_%1_disable.svg);}")
+        .arg(mode);
+}
+
+void repolish(QWidget *w)
+{
+    w->style()->unpolish(w);
+    w->style()->polish(w);
+    w->update();
+}
+
+} // namespace
+
+MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
+{
+    ui->setupUi(this);
+    resize(1000, 650);
+    setMinimumSize(1000, 650);
+
+    m_windowAgent = new VxWindowAgent(this);
+    m_windowAgent->setup(this);
+    m_windowAgent->setTitleBar(ui->widget_title_space);
+    m_windowAgent->setSystemButton(VxWindowAgent::WindowIcon, ui->pb_logo_button);
+    m_windowAgent->setSystemButton(VxWindowAgent::Minimize, ui->pb_win_min);
+    m_windowAgent->setSystemButton(VxWindowAgent::Maximize, ui->pb_win_max);
+    m_windowAgent->setSystemButton(VxWindowAgent::Close, ui->pb_win_close);
+    connect(m_windowAgent, &VxWindowAgent::maximizedChanged, this, &MainWidget::maximizedChanged);
+
+    m_texts.openCamera = tr("Open Camera");
+    m_texts.cameraInfo = tr("Camera Info");
+    m_texts.openRecording = tr("Open Recording");
+    m_texts.saveAs = tr("Save as...");
+    m_texts.cutRecording = tr("Cut Recording");
+    m_texts.quit = tr("Quit");
+    m_texts.generalSetting = tr("General Setting");
+    m_texts.language = tr("EN/中文");
+    m_texts.aboutUs = tr("About us");
+    m_texts.toggleStartEndPoint = tr("Toggle Start/End Point");
+
+    m_settings = &AppSettings::instance();
+    m_eventProcessor = new VxEventProcessor(m_settings);
+
+    m_slider = new VxThreeHandleSlider(nullptr, VxThreeHandleSlider::Horizontal, VxThreeHandleSlider::CenterOnly);
+    m_slider->setEnabled(false);
+    m_slider->update();
+    ui->layout_time_slider->addWidget(m_slider);
+
+    m_waitingWin = new WaitingWin(ui->widget_show_image);
+    m_waitingWin->close();
+
+    ui->splitter->setContentsMargins(10, 10, 10, 10);
+    ui->splitter->setStretchFactor(0, 1);
+    ui->splitter->setStretchFactor(1, 10);
+    for (QWidget *frame : {static_cast<QWidget *>(ui->frame_setting), static_cast<QWidget *>(ui->frame_main)}) {
+        auto *shadow = new QGraphicsDropShadowEffect(frame);
+        shadow->setOffset(0, 3);
+        shadow->setColor(QColor(0, 0, 0, 41));
+        shadow->setBlurRadius(6);
+        frame->setGraphicsEffect(shadow);
+    }
+    attachToolTips();
+
+    m_viewerSettingMenu = createPopupMenu();
+    m_viewerSettingMenu->setObjectName("viewerSettingMenu");
+    m_startEndPointAction = m_viewerSettingMenu->addAction(m_texts.toggleStartEndPoint);
+    m_startEndPointAction->setCheckable(true);
+    m_viewerSettingMenu->addSeparator();
+    connect(m_startEndPointAction, &QAction::triggered, this, &MainWidget::slotStartEndPointEditable);
+
+    buildMenus();
+
+    // Side panels: added here with addSidePanel(), in the order display, APS, DVS.
+    // The display panel starts open; with no panel installed the area stays
+    // folded to the button column.
+    on_pb_fold_setting_clicked(ui->pb_fold_setting->isChecked());
+
+    // No camera can be opened from this window yet: the record and view-mode
+    // buttons only mean something with one.
+    ui->pb_record->setEnabled(false);
+    ui->pb_viewer_type->setStyleSheet(viewerTypeStyle("Fusion"));
+    ui->pb_viewer_type->setEnabled(false);
+    setRecordingControlsEnabled(false);
+
+    // The image view takes no keyboard input; the window's keys stay the window's.
+    for (QGraphicsView *view : ui->widget_show_image->findChildren<QGraphicsView *>())
+        view->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
+
+    qRegisterMetaType<QPixmap *>("QPixmap*");
+    qRegisterMetaType<QPixmap>("QPixmap");
+    qRegisterMetaType<QImage>("QImage");
+    qRegisterMetaType<VxMessageType>("VxMessageType");
+    qRegisterMetaType<uint64_t>("uint64_t");
+
+    connect(this, &MainWidget::setShowCameraLiveUI, this, &MainWidget::showCameraPlayingUI);
+    connect(this, &MainWidget::resetShowCameraFormTitle, this, &MainWidget::setShowTitleInfo);
+    connect(this, &MainWidget::toShowCameraSerial, this, &MainWidget::showCameraSerial);
+    connect(this, &MainWidget::toShowCameraTimestamp, this, &MainWidget::showTimeStamp);
+    connect(this, &MainWidget::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
+            Qt::QueuedConnection);
+    connectEventProcessor();
+}
+
+MainWidget::~MainWidget()
+{
+    delete m_eventProcessor;
+    m_eventProcessor = nullptr;
+    delete m_waitingWin;
+    m_waitingWin = nullptr;
+    for (const QPointer<QWidget> &toast : std::as_const(m_toasts))
+        delete toast.data();
+    delete ui;
+}
+
+void MainWidget::connectEventProcessor()
+{
+    VxEventProcessor *p = m_eventProcessor;
+    connect(this, &MainWidget::signalOpenRawFile, p, &VxEventProcessor::loadFile);
+    connect(p, &VxEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
+    connect(this, &MainWidget::signalPlaybackReset, p, &VxEventProcessor::slotPlaybackReset);
+    connect(p, &VxEventProcessor::signalEventImage, ui->widget_show_image, &ShowImageForm::slotShowImage);
+    connect(p, &VxEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp);
+    connect(p, &VxEventProcessor::signalStartTimeStamp, m_slider, &VxThreeHandleSlider::setMinimum);
+    connect(p, &VxEventProcessor::signalEndTimeStamp, m_slider, &VxThreeHandleSlider::setMaximum);
+    connect(p, &VxEventProcessor::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
+    connect(ui->pb_play, &QPushButton::toggled, p, &VxEventProcessor::slotPlaybackCtrl);
+    connect(ui->pb_prv, &QPushButton::pressed, p, &VxEventProcessor::preFrame);
+    connect(ui->pb_next, &QPushButton::pressed, p, &VxEventProcessor::nextFrame);
+    connect(ui->pb_stop, &QPushButton::pressed, p, &VxEventProcessor::slotPlaybackReset);
+    connect(ui->pb_loop, &QPushButton::toggled, p, &VxEventProcessor::slotPlayLoop);
+    connect(m_slider, &VxThreeHandleSlider::centerValueMove, p, &VxEventProcessor::setPlayPos);
+    connect(m_slider, &VxThreeHandleSlider::centerValueTrackClick, p, &VxEventProcessor::setPlayPos);
+    connect(m_slider, &VxThreeHandleSlider::lowerValueChanged, p, &VxEventProcessor::slotSetLowerTimeStamp);
+    connect(m_slider, &VxThreeHandleSlider::upperValueChanged, p, &VxEventProcessor::slotSetUpperTimeStamp);
+    connect(p, &VxEventProcessor::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips);
+    connect(this, &MainWidget::signalExportVideo, p, &VxEventProcessor::slotExportVideo);
+    connect(this, &MainWidget::signalCutRawFile, p, &VxEventProcessor::slotCutRawFile);
+}
+
+QMenu *MainWidget::createPopupMenu()
+{
+    auto *menu = new QMenu(this);
+    menu->setWindowFlags(menu->windowFlags() | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
+    menu->setAttribute(Qt::WA_TranslucentBackground);
+    menu->setStyleSheet(kMenuStyle);
+    return menu;
+}
+
+void MainWidget::buildMenus()
+{
+    QMenu *file = createPopupMenu();
+    connect(file->addAction(m_texts.openRecording), &QAction::triggered, this, &MainWidget::slotOpenRecording);
+    file->addSeparator();
+    connect(file->addAction(m_texts.saveAs), &QAction::triggered, this, &MainWidget::slotSaveAs);
+    connect(file->addAction(m_texts.cutRecording), &QAction::triggered, this, &MainWidget::slotCutRecording);
+    file->addSeparator();
+    file->addAction(m_texts.quit);
+    ui->pb_menu_file->setMenu(file);
+
+    // Cameras are opened and inspected from here once camera support is in
+    // this window; until then the entries are shown and do nothing.
+    QMenu *device = createPopupMenu();
+    device->addAction(m_texts.openCamera);
+    device->addSeparator();
+    device->addAction(m_texts.cameraInfo);
+    ui->pb_menu_device->setMenu(device);
+
+    QMenu *setting = createPopupMenu();
+    setting->addAction(m_texts.generalSetting);
+    setting->addAction(m_texts.language);
+    ui->pb_menu_setting->setMenu(setting);
+
+    QMenu *help = createPopupMenu();
+    help->addAction(m_texts.aboutUs);
+    ui->pb_menu_help->setMenu(help);
+
+    for (QMenu *menu : {file, device, setting, help})
+        connect(menu, &QMenu::triggered, this, &MainWidget::openActionSlot);
+    // The menu buttons take their own clicks inside the draggable title bar.
+    for (QWidget *w : {ui->pb_menu_file, ui->pb_menu_device, ui->pb_menu_setting, ui->pb_menu_help})
+        m_windowAgent->setHitTestVisible(w, true);
+}
+
+void MainWidget::attachToolTips()
+{
+    const struct {
+        QWidget *target;
+        QString text;
+    } tips[] = {
+        {ui->pb_record, tr("Start/Stop recording")},
+        {ui->pb_prv, tr("Previous frame")},
+        {ui->pb_play, tr("Play/Stop")},
+        {ui->pb_stop, tr("Reset the playback progress to the beginning")},
+        {ui->pb_next, tr("Next frame")},
+        {ui->pb_loop, tr("Select to automatically replay at the end of the playback")},
+    };
+    for (const auto &tip : tips) {
+        auto *toolTip = new VxToolTip(tip.text, 0, this);
+        toolTip->setTarget(tip.target);
+    }
+}
+
+void MainWidget::addSidePanel(SidePanel which, QWidget *panel)
+{
+    if (!panel || m_sidePanels[which])
+        return;
+    m_sidePanels[which] = panel;
+    // Keep the display, APS, DVS order whatever order the panels arrive in.
+    int index = 0;
+    for (int i = 0; i < which; ++i)
+        index += m_sidePanels[i] ? 1 : 0;
+    ui->layout_sidebar_setting->insertWidget(index, panel);
+    const QPushButton *button = which == DisplayPanel ? ui->pb_fold_setting
+                                : which == ApsPanel   ? ui->pb_fold_aps_setting
+                                                      : ui->pb_fold_dvs_setting;
+    if (button->isChecked())
+        showSidePanel(which, true);
+    else
+        panel->hide();
+}
+
+void MainWidget::showSidePanel(SidePanel which, bool show)
+{
+    if (show) {
+        for (int i = 0; i < 3; ++i) {
+            if (m_sidePanels[i])
+                m_sidePanels[i]->setVisible(i == which);
+        }
+        // An empty panel slot would open onto nothing: stay at the button column.
+        ui->frame_setting->setMaximumWidth(m_sidePanels[which] ? 500 : ui->widget_side_bar->width());
+    } else {
+        if (m_sidePanels[which])
+            m_sidePanels[which]->hide();
+        ui->frame_setting->setMaximumWidth(ui->widget_side_bar->width());
+    }
+}
+
+void MainWidget::on_pb_fold_setting_clicked(bool checked)
+{
+    if (checked) {
+        ui->pb_fold_dvs_setting->setChecked(false);
+        ui->pb_fold_aps_setting->setChecked(false);
+    }
+    showSidePanel(DisplayPanel, checked);
+}
+
+void MainWidget::on_pb_fold_dvs_setting_clicked(bool checked)
+{
+    if (checked) {
+        ui->pb_fold_setting->setChecked(false);
+        ui->pb_fold_aps_setting->setChecked(false);
+    }
+    showSidePanel(DvsPanel, checked);
+}
+
+void MainWidget::on_pb_fold_aps_setting_clicked(bool checked)
+{
+    if (checked) {
+        ui->pb_fold_setting->setChecked(false);
+        ui->pb_fold_dvs_setting->setChecked(false);
+    }
+    showSidePanel(ApsPanel, checked);
+}
+
+void MainWidget::on_pb_fold_general_setting_clicked()
+{
+    // The button is down only while the general settings dialog is open; the
+    // dialog itself is opened here once it exists.
+    ui->pb_fold_general_setting->setChecked(false);
+}
+
+void MainWidget::setRecordingControlsEnabled(bool en)
+{
+    for (QWidget *w : {static_cast<QWidget *>(ui->pb_loop), static_cast<QWidget *>(ui->pb_next),
+                       static_cast<QWidget *>(ui->pb_prv), static_cast<QWidget *>(ui->pb_stop),
+                       static_cast<QWidget *>(m_slider)})
+        w->setEnabled(en);
+}
+
+void MainWidget::showCameraPlayingUI(bool en)
+{
+    setRecordingControlsEnabled(!en);
+    if (en) {
+        m_slider->update();
+        ui->label_time->setText("--/--");
+    }
+}
+
+void MainWidget::on_pb_viewer_setting_clicked(bool checked)
+{
+    if (!checked)
+        return;
+    const QSize menuHint = m_viewerSettingMenu->sizeHint();
+    const QPoint corner(ui->pb_viewer_setting->sizeHint().width() - menuHint.width(), -menuHint.height());
+    m_viewerSettingMenu->exec(ui->pb_viewer_setting->mapToGlobal(corner));
+    ui->pb_viewer_setting->setChecked(false);
+}
+
+void MainWidget::slotStartEndPointEditable(bool en)
+{
+    m_slider->setHandleMode(en ? VxThreeHandleSlider::StartCenterEnd : VxThreeHandleSlider::CenterOnly);
+    m_slider->update();
+}
+
+void MainWidget::openActionSlot(QAction *action)
+{
+    if (!action)
+        return;
+    const QString text = action->text();
+    if (text == m_texts.openCamera || text == m_texts.openRecording)
+        return;
+    if (text == m_texts.quit) {
+        close();
+        return;
+    }
+    if (text == m_texts.aboutUs) {
+        if (askUser(tr("Is it open in the browser?"), tr("Open"), tr("Close")))
+            QDesktopServices::openUrl(QUrl(kWebSite));
+        return;
+    }
+    if (text == m_texts.language) {
+        if (askUser(tr("The language change will take effect after restart."), tr("Restart"), tr("Later"))) {
+            saveSwitchedLanguage();
+            QApplication::closeAllWindows();
+            QProcess::startDetached(QCoreApplication::applicationFilePath(), QStringList());
+        }
+        return;
+    }
+    // "General Setting" opens its dialog here once the dialog exists; "Save
+    // as...", "Cut Recording" and the rest act through their own connections.
+}
+
+bool MainWidget::askUser(const QString &message, const QString &acceptText, const QString &rejectText)
+{
+    VXMessageBox box(message, tr("Tips"), acceptText, rejectText, this);
+    return box.exec() == QDialog::Accepted;
+}
+
+QString MainWidget::switchedLanguage(const QString &current)
+{
+    return current == "en" ? QStringLiteral("zh") : QStringLiteral("en");
+}
+
+void MainWidget::saveSwitchedLanguage()
+{
+    m_settings->language = switchedLanguage(m_settings->language);
+    m_settings->save();
+}
+
+void MainWidget::slotOpenRecording()
+{
+    const QString path = QFileDialog::getOpenFileName(nullptr, tr("Select a raw file"), m_settings->inputRawFilePath,
+                                                      tr("RAW files (*.raw)"));
+    if (path.isEmpty())
+        return;
+    openRecording(path);
+}
+
+bool MainWidget::isFusionRecording(const QString &rawPath)
+{
+    const QFileInfo info(rawPath);
+    return QFileInfo::exists(QString("%1/%2.mp4").arg(info.path(), info.completeBaseName()));
+}
+
+void MainWidget::openRecording(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    m_settings->inputRawFilePath = QFileInfo(path).path();
+
+    // Fusion recordings need the fusion worker, which this window does not
+    // have yet: their event stream is a plain recording and plays as one.
+    if (isFusionRecording(path)) {
+        qDebug() << "fusion recording opened as plain event recording:" << path;
+        emit signalShowLeftBottomTips(tr("Fusion recordings are not supported yet; only the events are shown."),
+                                      VxMessageType::Warning);
+    }
+    m_sourceMode = RawRecording;
+    emit signalOpenRawFile(path);
+
+    setRecordingControlsEnabled(true);
+}
+
+void MainWidget::prepareExportDialog(VxExportVideoUI &dialog) const
+{
+    dialog.setStartTime(m_slider->rangeStart());
+    dialog.setEndTime(m_slider->rangeEnd());
+    dialog.setSavePath(m_settings->videoSavePath);
+    dialog.setFileName(QDateTime::currentDateTime().toString("yyyyMMdd_HHmmss") + ".mp4");
+}
+
+void MainWidget::exportFromDialog(const VxExportVideoUI &dialog)
+{
+    const uint64_t start = dialog.getStartTime();
+    const uint64_t end = dialog.getEndTime();
+    const QString outPath = dialog.getOutputPath();
+    const QString outDir = dialog.getSaveDir();
+    emit signalExportVideo(outPath, outDir, start, end);
+}
+
+void MainWidget::prepareCutDialog(VxCutRawFile &dialog) const
+{
+    dialog.setStartTime(m_slider->rangeStart());
+    dialog.setEndTime(m_slider->rangeEnd());
+    dialog.setSavePath(m_settings->outputRawFilePath);
+    dialog.setFileName(QDateTime::currentDateTime().toString("yyyyMMdd_HHmmss") + ".raw");
+}
+
+void MainWidget::cutFromDialog(const VxCutRawFile &dialog)
+{
+    const uint64_t start = dialog.getStartTime();
+    const uint64_t end = dialog.getEndTime();
+    const QString outPath = dialog.getOutputPath();
+    const QString outDir = dialog.getSaveDir();
+    emit signalCutRawFile(outPath, outDir, start, end);
+}
+
+void MainWidget::slotSaveAs()
+{
+    if (m_sourceMode != RawRecording) {
+        emit signalShowLeftBottomTips(tr("Please open a raw file first."), VxMessageType::Warning, QString());
+        return;
+    }
+    VxExportVideoUI dialog(this);
+    prepareExportDialog(dialog);
+    if (dialog.exec() == QDialog::Accepted)
+        exportFromDialog(dialog);
+}
+
+void MainWidget::slotCutRecording()
+{
+    if (m_sourceMode != RawRecording) {
+        emit signalShowLeftBottomTips(tr("Please open a raw file first."), VxMessageType::Warning, QString());
+        return;
+    }
+    VxCutRawFile dialog(this);
+    prepareCutDialog(dialog);
+    if (dialog.exec() == QDialog::Accepted)
+        cutFromDialog(dialog);
+}
+
+void MainWidget::setShowTitleInfo(bool)
+{
+    ui->label_show_camera_info->clear();
+    ui->label_show_timestamp_info->clear();
+}
+
+void MainWidget::showCameraSerial(QString str)
+{
+    ui->label_show_camera_info->setText(str);
+}
+
+void MainWidget::showTimeStamp(uint64_t timestamp_us)
+{
+    const QString now = QString::fromStdString(formatTimestampUs(timestamp_us));
+    ui->label_show_timestamp_info->setText(now);
+    if (m_sourceMode == RawRecording || m_sourceMode == FusionRecording) {
+        m_slider->setCenterValue(timestamp_us);
+        ui->label_time->setText(now + "/" + QString::fromStdString(formatTimestampUs(m_slider->rangeEnd())));
+    }
+}
+
+void MainWidget::slotShowLeftBottomTips(QString tips, VxMessageType type, QString file_path)
+{
+    const QString folder = file_path.isEmpty() ? QString() : resolveDirectory(file_path);
+    auto *toast = new VxFilePathReminderForm(tips, int(type), folder, nullptr);
+    toast->move(x(), y() + height() - toast->height());
+    toast->show();
+    m_toasts.removeAll(nullptr);
+    m_toasts.append(toast);
+}
+
+void MainWidget::slotSetSliderStartTime(uint64_t ts)
+{
+    m_slider->setMinimum(ts);
+}
+
+void MainWidget::slotSetSliderEndTime(uint64_t ts)
+{
+    m_slider->setMaximum(ts);
+}
+
+void MainWidget::slotSetWaitWinStatus(bool en)
+{
+    if (en)
+        m_waitingWin->show();
+    else
+        m_waitingWin->close();
+}
+
+void MainWidget::on_pb_win_min_clicked()
+{
+    showMinimized();
+}
+
+void MainWidget::on_pb_win_max_clicked()
+{
+    if (windowState() & Qt::WindowMaximized) {
+        showNormal();
+        ui->widget_title_bar->setStyleSheet(kTitleBarNormalStyle);
+    } else {
+        showMaximized();
+        ui->widget_title_bar->setStyleSheet(kTitleBarMaximizedStyle);
+    }
+}
+
+void MainWidget::on_pb_win_close_clicked()
+{
+    close();
+}
+
+void MainWidget::maximizedChanged(bool max)
+{
+    ui->pb_win_max->setProperty("type", max ? "restore" : "maxsize");
+    repolish(ui->pb_win_max);
+}
+
+void MainWidget::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        ui->label_show_camera_info->clear();
+        ui->lb_recoding_time->clear();
+    }
+    QWidget::changeEvent(event);
+}
+
+void MainWidget::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+        ui->pb_play->toggle();
+        break;
+    case Qt::Key_Left:
+        if (ui->pb_prv->isEnabled())
+            emit ui->pb_prv->pressed();
+        break;
+    case Qt::Key_Right:
+        if (ui->pb_next->isEnabled())
+            emit ui->pb_next->pressed();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWidget::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    if (m_waitingWin && m_waitingWin->isVisible())
+        m_waitingWin->recentre();
+}
+
+void MainWidget::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
+    }
+}
