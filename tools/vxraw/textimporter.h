@@ -48,7 +48,6 @@ private:
     size_t bufEnd_ = 0;
     bool eof_ = false;
     uint64_t lineNumber_ = 0;
-    bool sawDataLine_ = false;
     // The first data line is parsed by open() and handed out by the first next().
     bool havePending_ = false;
     vexadin::Event2D pending_;
