@@ -7,7 +7,7 @@
 //
 //   file   := FileHeader Block* [Index Trailer]
 //
-// FileHeader (H bytes, H = header size field, 64 <= H <= 1 MiB):
+// FileHeader (H bytes, H = header size field, 68 <= H <= 1 MiB, H <= file size):
 //   off  size type  field
 //   0    8    u8[8] magic 89 56 58 52 41 57 0D 0A ("\x89VXRAW\r\n")
 //   8    2    u16   read version: the oldest reader version that can decode this file (1)
@@ -66,12 +66,16 @@
 //   0    4    u8[4] magic "VXFT" (56 58 46 54)
 //   4    4    u32   reserved, 0
 //   8    8    u64   index offset I
-//   16   8    u64   block count N
+//   16   8    u64   block count N (<= 2^25)
 //   24   8    u64   total events
 //   32   8    u64   total triggers
 //   40   4    u32   CRC-32C of the index [I, I + 8 + 40N)
 //   44   4    u32   CRC-32C of trailer bytes [0, 44)
 //   I + 8 + 40N + 48 equals the file size.
+//
+// Versions: a reader refuses a file whose read version is above its own; a file whose
+// write version it does not know is still read (read-only) and its reserved fields
+// are not checked. Reserved fields are checked for the write versions we know.
 
 #include "camera/event2d.h"
 #include "camera/eventtriggerin.h"
