@@ -3,6 +3,7 @@
 #include "ui_settingbasewithcombobox.h"
 
 #include "widgets/parameternames.h"
+#include "widgets/vxtooltip.h"
 #include "widgets/vxcomboboxbase.h"
 
 SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string &name, QWidget *parent)
@@ -33,7 +34,10 @@ void SettingBaseWithComboBox::addItem(const QString &text)
 
 void SettingBaseWithComboBox::setItemToolTip(const QString &text)
 {
-    Q_UNUSED(text);
+    // A second call replaces the tip rather than stacking another one.
+    delete m_toolTip;
+    m_toolTip = new VxToolTip(text, 2, this);
+    m_toolTip->setTarget(ui->cb_item);
 }
 
 void SettingBaseWithComboBox::slotItemValueChanged(std::string name, std::string value)

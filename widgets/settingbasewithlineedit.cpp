@@ -3,6 +3,7 @@
 #include "ui_settingbasewithlineedit.h"
 
 #include "widgets/parameternames.h"
+#include "widgets/vxtooltip.h"
 
 namespace {
 const QString kFocused = QStringLiteral("#004B6A");
@@ -80,7 +81,10 @@ void SettingBaseWithLineEdit::setValid(bool valid)
 
 void SettingBaseWithLineEdit::setItemToolTip(const QString &text)
 {
-    Q_UNUSED(text);
+    // A second call replaces the tip rather than stacking another one.
+    delete m_toolTip;
+    m_toolTip = new VxToolTip(text, 2, this);
+    m_toolTip->setTarget(this);
 }
 
 void SettingBaseWithLineEdit::slotItemValueChanged(std::string name, int value)

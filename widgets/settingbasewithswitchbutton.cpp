@@ -3,6 +3,7 @@
 #include "ui_settingbasewithswitchbutton.h"
 
 #include "widgets/parameternames.h"
+#include "widgets/vxtooltip.h"
 
 SettingBaseWithSwitchButton::SettingBaseWithSwitchButton(const std::string &name, QWidget *parent)
     : QWidget(parent)
@@ -29,7 +30,10 @@ void SettingBaseWithSwitchButton::setChecked(bool checked)
 
 void SettingBaseWithSwitchButton::setItemToolTip(const QString &text)
 {
-    Q_UNUSED(text);
+    // A second call replaces the tip rather than stacking another one.
+    delete m_toolTip;
+    m_toolTip = new VxToolTip(text, 2, this);
+    m_toolTip->setTarget(this);
 }
 
 void SettingBaseWithSwitchButton::slotItemValueChanged(std::string name, bool value)
