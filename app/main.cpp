@@ -1,10 +1,10 @@
 #include "app/appsettings.h"
 #include "app/startup.h"
 #include "ui/initdialog.h"
+#include "ui/mainwidget.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QWidget> // main window: "ui/mainwidget.h"
 
 int main(int argc, char *argv[])
 {
@@ -28,7 +28,7 @@ int main(int argc, char *argv[])
     initDialog.exec();
 
     // Declared after the splash so it is destroyed first.
-    QWidget mainWidget;
+    MainWidget mainWidget;
     mainWidget.setWindowTitle(QStringLiteral("VexadinView"));
     mainWidget.show();
 
