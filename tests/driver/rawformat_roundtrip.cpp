@@ -79,8 +79,8 @@ TEST(RawFormatRoundTrip, EventsTriggersAndHeaderComeBackExactly)
 {
     vxtest::SyntheticOptions opt;
     opt.seed = 7;
-    opt.eventRate = 2e6;
-    opt.durationUs = 400000;
+    opt.eventRate = 1e6;
+    opt.durationUs = 300000;
     opt.startTimestampUs = 5000000;
     opt.triggerRateHz = 200;
     const auto events = vxtest::generateEvents(opt);
@@ -128,7 +128,7 @@ TEST(RawFormatRoundTrip, CompactOnCameraLikeData)
 {
     vxtest::SyntheticOptions opt;
     opt.eventRate = 10e6;
-    opt.durationUs = 100000;
+    opt.durationUs = 40000;
     const auto events = vxtest::generateEvents(opt);
     TempFile f("compact");
     ASSERT_TRUE(vxtest::writeRecording(f.path, events));
@@ -236,7 +236,7 @@ TEST(RawFormatRoundTrip, ReadRangeIsHalfOpen)
 TEST(RawFormatRoundTrip, ReadNextContinuesFromSeek)
 {
     vxtest::SyntheticOptions opt;
-    opt.eventRate = 3e6;
+    opt.eventRate = 1e6;
     opt.durationUs = 300000;
     opt.startTimestampUs = 1000000;
     const auto events = vxtest::generateEvents(opt);
@@ -270,8 +270,8 @@ TEST(RawFormatRoundTrip, ReadNextContinuesFromSeek)
 TEST(RawFormatRoundTrip, CutCopiesClosedRangeWithTriggersAndHeader)
 {
     vxtest::SyntheticOptions opt;
-    opt.eventRate = 1e6;
-    opt.durationUs = 500000;
+    opt.eventRate = 5e5;
+    opt.durationUs = 400000;
     opt.startTimestampUs = 2000000;
     opt.triggerRateHz = 100;
     const auto events = vxtest::generateEvents(opt);
