@@ -81,6 +81,8 @@ void TstImageView::startsWithGreyFittedPicture()
     // The grey picture fills the width, the rest stays transparent (letterbox).
     const QImage shot = form->grab().toImage();
     QCOMPARE(shot.pixelColor(400, 300), QColor("#707070"));
+    if (!qEnvironmentVariableIsEmpty("VX_GRAB_DIR"))
+        shot.save(qEnvironmentVariable("VX_GRAB_DIR") + "/look_imageview.png");
 }
 
 void TstImageView::wheelZoomStopsAtLimits()

@@ -1,9 +1,12 @@
 #include <QtTest>
 #include <QDesktopServices>
+#include <QFontDatabase>
+#include <QPainter>
 #include <QLabel>
 #include <QMovie>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTranslator>
 
 #include "widgets/popwidget.h"
 #include "widgets/vxfilepathreminderform.h"
@@ -47,9 +50,31 @@ void sendEnterLeave(QWidget *w, QEvent::Type type)
 void grabTo(QWidget *w, const QString &name)
 {
     const QString dir = qEnvironmentVariable("VX_GRAB_DIR");
-    if (!dir.isEmpty())
-        w->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+    if (dir.isEmpty())
+        return;
+    // Let pending layout requests run, as they would before a real paint.
+    QCoreApplication::processEvents();
+    w->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
+
+// The Chinese texts of these forms, for looking at the layout in both languages.
+class TableTranslator : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        static const QHash<QString, QString> zh = {
+            {"VxFilePathReminderForm|Success", "成功"},
+            {"VxFilePathReminderForm|Save File Success!", "保存文件成功！"},
+            {"VxFilePathReminderForm|Open Dir", "打开目录"},
+            {"VXMessageBox|Title", "标题"},
+            {"VXMessageBox|Close", "关闭"},
+            {"VXMessageBox|Open", "打开"},
+        };
+        return zh.value(QString::fromLatin1(context) + QLatin1Char('|') + QString::fromUtf8(source));
+    }
+    bool isEmpty() const override { return false; }
+};
 
 } // namespace
 
@@ -69,6 +94,7 @@ private slots:
     void toolTipProperties();
     void popWidgetStacksContent();
     void waitingWindowCentresAndAnimates();
+    void renderForLooking();
 };
 
 void TstNotifications::toastLooks_data()
@@ -356,6 +382,74 @@ void TstNotifications::waitingWindowCentresAndAnimates()
     const QPoint before = waiting.pos();
     waiting.recentre();
     QCOMPARE(waiting.pos(), before);
+}
+
+void TstNotifications::renderForLooking()
+{
+    if (qEnvironmentVariableIsEmpty("VX_GRAB_DIR"))
+        QSKIP("set VX_GRAB_DIR to save screenshots");
+    QFontDatabase::addApplicationFont(":/font/NotoSansSC-Medium.ttf");
+
+    for (const bool chinese : {false, true}) {
+        TableTranslator translator;
+        if (chinese)
+            QCoreApplication::installTranslator(&translator);
+        const QString lang = chinese ? "zh" : "en";
+        const QString tips = chinese ? "录制文件已保存" : "Recording file saved";
+        for (int type : {0, 1, 2}) {
+            VxFilePathReminderForm toast(tips, type, "/tmp", nullptr);
+            toast.show();
+            grabTo(&toast, QString("look_toast_%1_%2").arg(type).arg(lang));
+        }
+        QScopedPointer<VxFilePathReminderForm> plain(VxFilePathReminderForm::showAt(
+            nullptr,
+            chinese ? QString("手动标定参数已成功写入！")
+                    : QString("Manual calibration parameters were written successfully!")));
+        grabTo(plain.data(), "look_toast_long_" + lang);
+
+        VXMessageBox box(chinese ? "固件需要升级，是否在浏览器中打开下载页面？"
+                                 : "The camera firmware needs to be upgraded! Is it open in the browser?",
+                         chinese ? "提示" : "Tips", chinese ? "打开" : "Open", chinese ? "以后" : "Later");
+        box.show();
+        grabTo(&box, "look_messagebox_" + lang);
+        VXMessageBox formTexts(QCoreApplication::translate("VXMessageBox", "Lorem Ipsum is simply dummy text of the printing and typesetting industry."),
+                               QCoreApplication::translate("VXMessageBox", "Title"),
+                               QCoreApplication::translate("VXMessageBox", "Open"),
+                               QCoreApplication::translate("VXMessageBox", "Close"));
+        formTexts.show();
+        grabTo(&formTexts, "look_messagebox_form_" + lang);
+
+        VxToolTip tip(chinese ? "播放/暂停" : "Play/Stop", 0);
+        tip.show();
+        grabTo(&tip, "look_tooltip_" + lang);
+        VxToolTip longTip(chinese ? "选择后在播放结束时自动重新播放" : "Select to automatically replay at the end of the playback", 2);
+        longTip.show();
+        grabTo(&longTip, "look_tooltip_long_" + lang);
+
+        if (chinese)
+            QCoreApplication::removeTranslator(&translator);
+    }
+
+    PopWidget pop;
+    pop.addContentWidget(new QLabel("Accumulation time"));
+    pop.addContentWidget(new QLabel("Slow Rate"));
+    pop.resize(200, 80);
+    pop.show();
+    grabTo(&pop, "look_popwidget");
+
+    QWidget host;
+    host.setStyleSheet("background: #707070;");
+    host.resize(500, 400);
+    host.show();
+    WaitingWin waiting(&host);
+    waiting.show();
+    QTest::qWait(200);
+    // The waiting window is translucent: look at it over the image area.
+    QPixmap over = host.grab();
+    QPainter painter(&over);
+    painter.drawPixmap(waiting.pos() - host.mapToGlobal(QPoint(0, 0)), waiting.grab());
+    painter.end();
+    over.save(qEnvironmentVariable("VX_GRAB_DIR") + "/look_waiting.png");
 }
 
 QTEST_MAIN(TstNotifications)

@@ -1,4 +1,6 @@
 #include <QtTest>
+#include <QGridLayout>
+#include <QLabel>
 #include <QWidget>
 
 #include "widgets/vxstyle.h"
@@ -12,6 +14,7 @@ private slots:
     void appendsWhenMissing();
     void wholeDeclarationIsUsedAsIs();
     void widgetSheetIsEdited();
+    void editBeforeFirstShowIsPainted();
 };
 
 void TstVxStyle::replacesOnlyTheFirstMatch()
@@ -62,6 +65,25 @@ void TstVxStyle::widgetSheetIsEdited()
     setWidgetStyleProperty(&w, "border", "1px solid #FF6058");
     QCOMPARE(w.styleSheet(), QString("border:1px solid #FF6058; border-radius: 3px;"));
     setWidgetStyleProperty(nullptr, "border", "0px"); // must not crash
+}
+
+void TstVxStyle::editBeforeFirstShowIsPainted()
+{
+    // A card laid out in a window, its sheet edited in the constructor
+    // before anything was shown.
+    QWidget top;
+    auto *outer = new QGridLayout(&top);
+    auto *card = new QWidget(&top);
+    card->setObjectName("card");
+    card->setStyleSheet("QWidget#card{background-color:#F5FCF6;border:1px solid #58DB6D;}");
+    auto *inner = new QGridLayout(card);
+    inner->addWidget(new QLabel("text"));
+    outer->addWidget(card);
+    setWidgetStyleProperty(card, "background-color", "#FFF6F6");
+    top.resize(200, 80);
+    top.show();
+    QCOMPARE(top.grab().toImage().pixelColor(card->geometry().center() + QPoint(60, 0)),
+             QColor("#FFF6F6"));
 }
 
 QTEST_MAIN(TstVxStyle)

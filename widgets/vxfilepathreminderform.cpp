@@ -22,6 +22,9 @@ VxFilePathReminderForm::VxFilePathReminderForm(QString tips, int type, QString f
     if (file_path.isEmpty())
         ui->pb_open_dir->hide();
 
+    // The form's sheets are changed below; an unpolished widget would keep
+    // the rules of its first sheet.
+    ensurePolished();
     switch (type) {
     case static_cast<int>(VxMessageType::Warning):
         ui->widget_item->setStyleSheet(

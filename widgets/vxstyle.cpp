@@ -47,6 +47,11 @@ void setWidgetStyleProperty(QWidget *widget, const QString &property, const QStr
     if (!widget)
         return;
     const QString sheet = setStyleProperty(widget->styleSheet(), property, value, appendIfMissing);
-    if (sheet != widget->styleSheet())
-        widget->setStyleSheet(sheet);
+    if (sheet == widget->styleSheet())
+        return;
+    // Qt keeps the rules of an unpolished widget cached from its first sheet
+    // and does not repolish on a change: an edit made before the first show
+    // (in a constructor) would be lost without this.
+    widget->ensurePolished();
+    widget->setStyleSheet(sheet);
 }

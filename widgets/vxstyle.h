@@ -23,6 +23,8 @@ QString setStyleProperty(const QString &sheet, const QString &property, const QS
 
 // Applies setStyleProperty() to the widget's own style sheet. Does nothing
 // for a null widget; leaves the sheet untouched when the result is identical
-// (re-polishing is not free).
+// (re-polishing is not free). Safe before the widget is first shown: the
+// widget is polished first so the change is not lost (plain setStyleSheet
+// on a not yet polished widget that already has a sheet keeps the old rules).
 void setWidgetStyleProperty(QWidget *widget, const QString &property, const QString &value,
                             bool appendIfMissing = true);
