@@ -207,7 +207,9 @@ void AppSettings::save()
     settings->setValue(kColorTypeKey, colorType);
     settings->sync();
     qDebug() << "Write to config file.";
-    if (settings->status() != QSettings::NoError)
+    // FormatError here only says the previous file was damaged; it has just
+    // been rewritten. AccessError means nothing reached the disk.
+    if (settings->status() == QSettings::AccessError)
         qWarning() << "Config file could not be written:" << settings->fileName();
 }
 
