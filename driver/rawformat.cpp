@@ -147,34 +147,17 @@ size_t encodePayload(const EventPacking &pk, uint64_t firstTimestamp, const Even
     return static_cast<size_t>(p - out);
 }
 
-bool decodePayload(const EventPacking &pk, const BlockHeader &h, const uint8_t *payload, Event2D *events,
-                   EventTriggerIn *triggers, std::string *why)
+namespace {
+
+// The event loop, with the word size as a constant for the usual sensor sizes
+// (kWord = 0: taken from the packing at run time).
+template <size_t kWord>
+bool decodeEvents(const EventPacking &pk, const BlockHeader &h, const uint8_t *p, const uint8_t *end,
+                  Event2D *events, std::string *why)
 {
+    const size_t W = kWord ? kWord : pk.wordBytes;
     const uint64_t first = h.firstTimestamp;
     const uint64_t span = h.lastTimestamp - h.firstTimestamp;
-    const uint8_t *p = payload;
-    const uint8_t *const end = payload + h.payloadSize;
-
-    if (triggers) {
-        uint64_t prevRel = 0;
-        for (uint32_t i = 0; i < h.triggerCount; ++i) {
-            const uint64_t rel = load64(p);
-            if (rel > span || rel < prevRel)
-                return fail(why, "trigger timestamps out of the block's range or order"), false;
-            prevRel = rel;
-            triggers[i].timestamp = first + rel;
-            triggers[i].edge = static_cast<int16_t>(load16(p + 8));
-            triggers[i].id = static_cast<int16_t>(load16(p + 10));
-            p += kTriggerRecordSize;
-        }
-    } else {
-        p += size_t(h.triggerCount) * kTriggerRecordSize;
-    }
-
-    if (!events)
-        return true; // triggers only; the events were covered by the checksum
-
-    const size_t W = pk.wordBytes;
     const uint32_t xb = pk.xBits, pshift = pk.xBits + pk.yBits, dshift = pk.deltaShift;
     const uint64_t xmask = pk.xMask, ymask = pk.yMask, dmask = pk.deltaMask;
     const uint64_t width = pk.width, height = pk.height;
@@ -211,6 +194,42 @@ bool decodePayload(const EventPacking &pk, const BlockHeader &h, const uint8_t *
     if (p != end)
         return fail(why, "payload length does not match its contents"), false;
     return true;
+}
+
+} // namespace
+
+bool decodePayload(const EventPacking &pk, const BlockHeader &h, const uint8_t *payload, Event2D *events,
+                   EventTriggerIn *triggers, std::string *why)
+{
+    const uint64_t first = h.firstTimestamp;
+    const uint64_t span = h.lastTimestamp - h.firstTimestamp;
+    const uint8_t *p = payload;
+    const uint8_t *const end = payload + h.payloadSize;
+
+    if (triggers) {
+        uint64_t prevRel = 0;
+        for (uint32_t i = 0; i < h.triggerCount; ++i) {
+            const uint64_t rel = load64(p);
+            if (rel > span || rel < prevRel)
+                return fail(why, "trigger timestamps out of the block's range or order"), false;
+            prevRel = rel;
+            triggers[i].timestamp = first + rel;
+            triggers[i].edge = static_cast<int16_t>(load16(p + 8));
+            triggers[i].id = static_cast<int16_t>(load16(p + 10));
+            p += kTriggerRecordSize;
+        }
+    } else {
+        p += size_t(h.triggerCount) * kTriggerRecordSize;
+    }
+
+    if (!events)
+        return true; // triggers only; the events were covered by the checksum
+
+    switch (pk.wordBytes) {
+    case 4: return decodeEvents<4>(pk, h, p, end, events, why);
+    case 5: return decodeEvents<5>(pk, h, p, end, events, why);
+    default: return decodeEvents<0>(pk, h, p, end, events, why);
+    }
 }
 
 std::vector<uint8_t> serializeHeader(const RawFileHeader &header, const std::string &path)
