@@ -231,8 +231,12 @@ struct RawFileReader::Impl {
             const bool placed = b.fileOffset >= nextFree && b.payloadSize <= kMaxPayloadSize &&
                                 b.fileOffset <= indexOffset &&
                                 b.fileOffset + kBlockHeaderSize + b.payloadSize <= indexOffset;
+            // Counts must fit the payload, so that what a window allocates from them is
+            // bounded by the bytes really in the file.
+            const uint64_t minPayload =
+                uint64_t(b.triggerCount) * kTriggerRecordSize + uint64_t(b.eventCount) * packing.wordBytes;
             const bool sized = b.eventCount <= kMaxBlockEvents && b.triggerCount <= kMaxBlockTriggers &&
-                               load32(p + 36) == 0;
+                               minPayload <= b.payloadSize && load32(p + 36) == 0;
             if (!ordered || !placed || !sized) {
                 why = "inconsistent (entry " + std::to_string(i) + ")";
                 return false;

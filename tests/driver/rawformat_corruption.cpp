@@ -307,6 +307,14 @@ TEST(RawFormatCorruption, CraftedFieldsAreCheckedBeforeUse)
         spit(rec.work, b, b.size());
         expectBlocks(readBack(rec.work), rec, all, "block count 2^40");
 
+        // Event counts that the payload cannot hold (a window would allocate from them).
+        b = rec.bytes;
+        for (size_t i = 0; i < rec.blocks.size(); ++i)
+            store32(&b[rec.indexOffset + kIndexHeaderSize + i * kIndexEntrySize + 28], kMaxBlockEvents);
+        refreshFooterChecksums(b, rec.indexOffset);
+        spit(rec.work, b, b.size());
+        expectBlocks(readBack(rec.work), rec, all, "event counts beyond the payload");
+
         // Entry swapped with its neighbour: time order broken.
         b = rec.bytes;
         uint8_t *e0 = &b[rec.indexOffset + kIndexHeaderSize];
