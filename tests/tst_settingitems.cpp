@@ -83,8 +83,10 @@ private slots:
     void comboOwnValueIsNotReportedAgain();
     void comboHaloAndTextEditsOnlyTheirProperty();
     void comboEditableForwardsEdits();
+    void comboListOpensFromReadOnlyTextWithHalo();
 
     void sliderClickJumpsOnce();
+    void destroyingFocusedFieldsIsSafe();
 
     void boxStartsCollapsedAndFolds();
 };
@@ -461,6 +463,30 @@ void TestSettingItems::comboEditableForwardsEdits()
     QCOMPARE(typed.count(), 1);
 }
 
+void TestSettingItems::comboListOpensFromReadOnlyTextWithHalo()
+{
+    SettingBaseWithComboBox item("afk_mode");
+    item.addItem(QStringLiteral("band_stop"));
+    item.addItem(QStringLiteral("band_pass"));
+    item.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&item));
+    VXComboBoxBase *combo = item.findChild<VXComboBoxBase *>();
+    QWidget *halo = item.findChild<QWidget *>(QStringLiteral("comboBoxWidget"));
+    QSignalSpy shown(combo, &VXComboBoxBase::popupShown);
+    QSignalSpy hidden(combo, &VXComboBoxBase::popupHidden);
+
+    QTest::mouseClick(combo->lineEdit(), Qt::LeftButton);
+    QCOMPARE(shown.count(), 1);
+    QTRY_VERIFY(halo->styleSheet().contains(QStringLiteral("#D7E7EE")));
+    QVERIFY(combo->styleSheet().contains(QStringLiteral("color: #004B6A;")));
+
+    combo->hidePopup();
+    QCOMPARE(hidden.count(), 1);
+    QVERIFY(halo->styleSheet().startsWith(QStringLiteral("border: 2px solid transparent;")));
+    QVERIFY(combo->styleSheet().contains(QStringLiteral("color: #A7A7A7;")));
+    QCOMPARE(combo->currentIndex(), 0);
+}
+
 void TestSettingItems::sliderClickJumpsOnce()
 {
     VxSlider slider(Qt::Horizontal);
@@ -492,6 +518,31 @@ void TestSettingItems::sliderClickJumpsOnce()
     clicked.clear();
     QTest::mouseClick(&slider, Qt::RightButton, Qt::NoModifier, QPoint(5, 10));
     QCOMPARE(clicked.count(), 0);
+}
+
+void TestSettingItems::destroyingFocusedFieldsIsSafe()
+{
+    // A focused field signals editingFinished while its window is being
+    // destroyed; the handlers must not run on the half-destroyed owner
+    // (caught by the sanitizer builds).
+    auto *item = new SettingBaseWithLineEdit("bias_fo");
+    item->setRange(0, 255);
+    item->show();
+    QVERIFY(QTest::qWaitForWindowExposed(item));
+    valueField(item)->setFocus();
+    QTRY_VERIFY(valueField(item)->hasFocus());
+    QTest::keyClicks(valueField(item), QStringLiteral("12"));
+    delete item;
+
+    auto *combo = new VxComboBox;
+    combo->setEditable(true);
+    combo->show();
+    QVERIFY(QTest::qWaitForWindowExposed(combo));
+    QLineEdit *edit = combo->innerComboBox()->lineEdit();
+    edit->setFocus();
+    QTRY_VERIFY(edit->hasFocus());
+    QTest::keyClicks(edit, QStringLiteral("x"));
+    delete combo;
 }
 
 void TestSettingItems::boxStartsCollapsedAndFolds()

@@ -19,6 +19,9 @@ SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string &name, QWidge
 
 SettingBaseWithComboBox::~SettingBaseWithComboBox()
 {
+    // The combo box outlives this body; nothing it signals while being
+    // destroyed may reach this item.
+    ui->cb_item->innerComboBox()->disconnect(this);
     delete ui;
 }
 

@@ -39,6 +39,11 @@ SettingBaseWithLineEdit::SettingBaseWithLineEdit(const std::string &name, QWidge
 
 SettingBaseWithLineEdit::~SettingBaseWithLineEdit()
 {
+    // The children are destroyed after this body; a focused field then loses
+    // its focus and signals editingFinished, which must not reach this
+    // half-destroyed item.
+    ui->le_vx_line_edit->disconnect(this);
+    ui->horizontalSlider->disconnect(this);
     delete ui;
 }
 

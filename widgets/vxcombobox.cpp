@@ -46,6 +46,12 @@ VxComboBox::VxComboBox(QWidget *parent)
 
 VxComboBox::~VxComboBox()
 {
+    // The children are destroyed after this body; a focused line edit then
+    // signals editingFinished, whose handlers would use the deleted form.
+    QLineEdit *edit = ui->cb_combox_in_widget->lineEdit();
+    edit->removeEventFilter(this);
+    edit->disconnect(this);
+    ui->cb_combox_in_widget->disconnect(this);
     delete ui;
 }
 
