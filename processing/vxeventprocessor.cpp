@@ -106,14 +106,21 @@ void VxEventProcessor::accumulate(const vexadin::Event2D *first, const vexadin::
         return;
     {
         std::lock_guard<std::mutex> lock(accumulationMutex_);
-        uint16_t *counts = accumulation_;
+        uint8_t *counts = accumulation_;
+        constexpr ptrdiff_t kAhead = 16; // events are scattered over the frame: fetch early
+        const vexadin::Event2D *prefetchEnd = last - std::min<ptrdiff_t>(kAhead, last - first);
         for (const vexadin::Event2D *e = first; e != last; ++e) {
+            if (e < prefetchEnd) {
+                const vexadin::Event2D &ahead = e[kAhead];
+                if (ahead.x < unsigned(kWidth) && ahead.y < unsigned(kHeight))
+                    __builtin_prefetch(counts + (size_t(ahead.y) * kWidth + ahead.x) * 2, 1);
+            }
             const unsigned x = e->x;
             const unsigned y = e->y;
             if (x >= unsigned(kWidth) || y >= unsigned(kHeight))
                 continue;
-            uint16_t &count = counts[(size_t(y) * kWidth + x) * 2 + (e->polarity != 0)];
-            count = uint16_t(count + (count < countCap));
+            uint8_t &count = counts[(size_t(y) * kWidth + x) * 2 + (e->polarity != 0)];
+            count = uint8_t(count + (count < countCap));
         }
     }
     latestBatchTs_.store(first->timestamp, std::memory_order_relaxed);
@@ -130,7 +137,7 @@ void VxEventProcessor::publishFrame()
     std::swap(accumulation_, display_);
     framePending_ = true;
     renderWake_.notify_one();
-    std::memset(accumulation_, 0, kCountEntries * sizeof(uint16_t));
+    std::memset(accumulation_, 0, kCountEntries);
 }
 
 void VxEventProcessor::publishLiveFrame()
@@ -139,7 +146,7 @@ void VxEventProcessor::publishLiveFrame()
     publishFrame();
 }
 
-void VxEventProcessor::drawCounts(const uint16_t *counts, QImage &image, const EventColors &colors)
+void VxEventProcessor::drawCounts(const uint8_t *counts, QImage &image, const EventColors &colors)
 {
     uchar palette[3][3];
     const QRgb rgbs[3] = {colors.background, colors.positive, colors.negative};
@@ -152,7 +159,7 @@ void VxEventProcessor::drawCounts(const uint16_t *counts, QImage &image, const E
     const qsizetype stride = image.bytesPerLine();
     for (int y = 0; y < kHeight; ++y) {
         uchar *out = bits + y * stride;
-        const uint16_t *c = counts + size_t(y) * kWidth * 2;
+        const uint8_t *c = counts + size_t(y) * kWidth * 2;
         for (int x = 0; x < kWidth; ++x, c += 2, out += 3) {
             const unsigned off = std::min<unsigned>(c[0], countCap);
             const unsigned on = std::min<unsigned>(c[1], countCap);

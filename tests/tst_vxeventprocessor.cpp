@@ -47,7 +47,9 @@ void sortByTime(std::vector<Event2D> &events)
 class Relay : public QObject {
     Q_OBJECT
 public:
-    explicit Relay(VxEventProcessor *p)
+    // Declare the relay before the processor: the processor (and its workers) must go
+    // first, so no worker posts to a relay that is being destroyed.
+    void attach(VxEventProcessor *p)
     {
         const auto q = Qt::QueuedConnection;
         connect(p, &VxEventProcessor::signalEventImage, this, &Relay::image, q);
@@ -146,8 +148,9 @@ private slots:
 
     void votePerPixel()
     {
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         std::vector<Event2D> ev;
         auto add = [&](uint16_t x, uint16_t y, uint8_t pol, int n) {
             for (int i = 0; i < n; ++i)
@@ -187,8 +190,9 @@ private slots:
 
     void colourSchemeAppliesFromNextFrame()
     {
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         const Event2D on(7, 7, 1, 5);
         m_settings->colorType = "Dark";
         m_settings->save();
@@ -204,8 +208,9 @@ private slots:
     // The live path: a camera thread accumulates while the GUI thread publishes.
     void liveAccumulateWhilePublishing()
     {
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         std::atomic<bool> stop{false};
         std::vector<Event2D> batch;
         for (int i = 0; i < 5000; ++i)
@@ -235,8 +240,9 @@ private slots:
         addFiller(ev, 1000000, 9000000, 5003);
         ev.emplace_back(uint16_t(1), uint16_t(1), uint8_t(0), 9000000);
         const QString path = writeRecording("load.raw", ev);
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         r.actAsMainWindow(p.get());
         QSignalSpy loadingSpy(&r, &Relay::loading);
         QVERIFY(load(*p, r, path));
@@ -279,8 +285,9 @@ private slots:
         QFETCH(QList<int>, inFrame1);
         QFETCH(QList<int>, inFrame2);
         const QString path = windowRecording();
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         p->setFps(fps);
         p->setAccTime(accTime);
         r.actAsMainWindow(p.get());
@@ -303,8 +310,9 @@ private slots:
         ev.emplace_back(uint16_t(50), uint16_t(50), uint8_t(0), 1090909); // first µs of the last frame
         ev.emplace_back(uint16_t(60), uint16_t(50), uint8_t(0), 1100000); // the end itself (inclusive)
         const QString path = writeRecording("end.raw", ev);
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         r.actAsMainWindow(p.get());
         QVERIFY(load(*p, r, path));
         QTRY_VERIFY(r.log.count("play 0") == 2);
@@ -325,8 +333,9 @@ private slots:
         std::vector<Event2D> ev;
         addFiller(ev, 2000000, 2100000, 1000);
         const QString path = writeRecording("loop.raw", ev);
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         r.actAsMainWindow(p.get());
         p->slotPlayLoop(true);
         QVERIFY(load(*p, r, path));
@@ -341,8 +350,9 @@ private slots:
     void stepsAndSeeks()
     {
         const QString path = windowRecording();
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         QVERIFY(load(*p, r, path));
         r.positions.clear();
 
@@ -381,8 +391,9 @@ private slots:
     void invalidFpsIsRefused()
     {
         const QString path = windowRecording();
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         QVERIFY(load(*p, r, path));
         p->setFps(10);
         p->setFps(0);
@@ -401,8 +412,9 @@ private slots:
         std::vector<Event2D> ev;
         addFiller(ev, 1000000, 1200000, 1000);
         const QString path = writeRecording("twice.raw", ev);
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         QVERIFY(load(*p, r, path));
         p->slotPlaybackCtrl(true);
         p->slotPlaybackCtrl(true);
@@ -432,8 +444,9 @@ private slots:
     {
         QFETCH(std::vector<Event2D>, events);
         const QString path = writeRecording("sparse.raw", events);
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         p->setFps(5); // 200 ms per step: two seconds of silence in ten steps
         r.actAsMainWindow(p.get());
         QVERIFY(load(*p, r, path));
@@ -446,8 +459,9 @@ private slots:
 
     void emptyAndBadPathsLeaveTheEngineEmpty()
     {
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         QFile junk(pathFor("junk.raw"));
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write("not a recording at all");
@@ -471,8 +485,9 @@ private slots:
             p->loadFile(path);
             p.reset(); // must wait for (or cancel) the load before the reader goes
         }
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         r.actAsMainWindow(p.get());
         QVERIFY(load(*p, r, path));
         p.reset(); // while playing
@@ -485,8 +500,9 @@ private slots:
         std::vector<Event2D> ev;
         addFiller(ev, 1000000, 2000000, 100);
         const QString path = writeRecording("export.raw", ev);
+        Relay r;
         auto p = makeProcessor();
-        Relay r(p.get());
+        r.attach(p.get());
         r.actAsMainWindow(p.get());
         QSignalSpy tips(&r, &Relay::tips);
         QVERIFY(load(*p, r, path));
