@@ -7,6 +7,7 @@
 #include "driver/rawformaterror.h"
 
 #include <algorithm>
+#include <chrono>
 #include <unistd.h>
 
 namespace vexadin {
@@ -24,6 +25,7 @@ struct RawFileWriter::Impl {
 
     uint32_t maxEvents = kDefaultBlockEvents;
     uint64_t maxSpan = kDefaultBlockSpanUs;
+    uint64_t flushIntervalUs = kDefaultBlockSpanUs;
     static constexpr uint32_t kMaxPendingTriggers = 65536;
 
     // Pending block.
@@ -33,6 +35,7 @@ struct RawFileWriter::Impl {
     bool triggersSorted = true;
     uint64_t pendingMin = 0, pendingMax = 0;
     bool havePending = false;
+    std::chrono::steady_clock::time_point pendingSince; // wall clock of the oldest pending item
 
     // Everything older than this was already written (last timestamp of the last block).
     uint64_t floor = 0;
@@ -75,11 +78,22 @@ struct RawFileWriter::Impl {
         return true;
     }
 
+    // A slow stream must not keep data in memory for long: a pending block older
+    // than the span limit in wall-clock time is written at the next call.
+    bool flushIfStale()
+    {
+        if (havePending && flushIntervalUs != 0 &&
+            std::chrono::steady_clock::now() - pendingSince >= std::chrono::microseconds(flushIntervalUs))
+            return flushPending();
+        return true;
+    }
+
     void note(uint64_t t)
     {
         if (!havePending) {
             pendingMin = pendingMax = t;
             havePending = true;
+            pendingSince = std::chrono::steady_clock::now();
         } else {
             pendingMin = std::min(pendingMin, t);
             pendingMax = std::max(pendingMax, t);
@@ -175,6 +189,11 @@ void RawFileWriter::setBlockLimits(uint32_t maxEvents, uint64_t maxSpanUs)
     d->maxSpan = std::clamp<uint64_t>(maxSpanUs, 1, kDefaultBlockSpanUs);
 }
 
+void RawFileWriter::setFlushInterval(uint64_t wallClockUs)
+{
+    d->flushIntervalUs = wallClockUs;
+}
+
 bool RawFileWriter::open(const std::string &path, const RawFileHeader &header)
 {
     if (d->open)
@@ -226,6 +245,8 @@ bool RawFileWriter::write(const Event2D *begin, const Event2D *end)
         return false;
     }
     Impl &s = *d;
+    if (!s.flushIfStale())
+        return false;
     const uint32_t width = s.header.width, height = s.header.height;
     for (const Event2D *e = begin; e != end; ++e) {
         const uint64_t t = e->timestamp;
@@ -278,7 +299,7 @@ bool RawFileWriter::writeTrigger(const EventTriggerIn &trigger)
         return false;
     }
     const uint64_t t = trigger.timestamp;
-    if (!d->admit(t))
+    if (!d->flushIfStale() || !d->admit(t))
         return false;
     if (t < d->floor) {
         ++d->droppedTriggers;

@@ -27,8 +27,10 @@ struct RawFileHeader {
 // Events are gathered into a pending block that is encoded and written with one
 // write() as soon as it spans kDefaultBlockSpanUs of recording time or holds
 // kDefaultBlockEvents events, so a writer killed at any instant loses at most the
-// pending block (< 100 ms of recording). Memory stays bounded by one block plus
-// the in-memory index (32 bytes per block).
+// pending block (< 100 ms of recording). A pending block that has waited 100 ms of
+// wall-clock time is also written by the next write() or writeTrigger() call (an
+// empty write() will do), so a quiet stream does not hold data back either.
+// Memory stays bounded by one block plus the in-memory index (40 bytes per block).
 //
 // Ordering: events (and triggers) may arrive out of order within the pending
 // block; they are stored sorted. Anything older than the last timestamp of the
@@ -50,6 +52,10 @@ public:
     // Block limits; call before open(). maxEvents is clamped to [1, kDefaultBlockEvents * 16],
     // maxSpanUs to [1, kDefaultBlockSpanUs].
     void setBlockLimits(uint32_t maxEvents, uint64_t maxSpanUs);
+
+    // Wall-clock age after which a pending block is written by the next call
+    // (default kDefaultBlockSpanUs; 0 = only by recording time and size).
+    void setFlushInterval(uint64_t wallClockUs);
 
     // Creates (truncates) path and writes the header. False on failure (see lastError()).
     bool open(const std::string &path, const RawFileHeader &header);

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vexadin;
 using vxtest::tempPath;
@@ -142,6 +143,7 @@ TEST(RawFormatRoundTrip, WriterSortsWithinBlockAndDropsWhatItCannotStore)
     TempFile f("ordering");
     RawFileWriter w;
     w.setBlockLimits(1000, 1000); // blocks of at most 1 ms
+    w.setFlushInterval(0);        // block edges from recording time only, however slow the machine
     ASSERT_TRUE(w.open(f.path, RawFileHeader{}));
     // Out of order inside the first block: stored sorted (stable for equal times).
     std::vector<Event2D> in = {{1, 1, 1, 500}, {2, 2, 0, 100}, {3, 3, 1, 300}, {4, 4, 0, 100}};
@@ -166,6 +168,24 @@ TEST(RawFormatRoundTrip, WriterSortsWithinBlockAndDropsWhatItCannotStore)
     ASSERT_TRUE(trig);
     ASSERT_EQ(trig->size(), 1u);
     EXPECT_EQ((*trig)[0], EventTriggerIn(3, 1, 1150));
+}
+
+TEST(RawFormatRoundTrip, QuietStreamIsWrittenAfterTheFlushInterval)
+{
+    const std::string path = tempPath("quiet");
+    RawFileWriter w;
+    w.setFlushInterval(20000);
+    ASSERT_TRUE(w.open(path, RawFileHeader{}));
+    ASSERT_TRUE(w.write({{1, 1, 1, 10}, {2, 2, 0, 20}}));
+    EXPECT_EQ(w.blocksWritten(), 0u);
+    ::usleep(30000);
+    ASSERT_TRUE(w.write(nullptr, nullptr)); // nothing new, but the old block goes out
+    EXPECT_EQ(w.blocksWritten(), 1u);
+    auto r = openReader(path); // readable while the writer is still open
+    ASSERT_TRUE(r);
+    EXPECT_EQ(readAll(*r).size(), 2u);
+    ASSERT_TRUE(w.close());
+    std::remove(path.c_str());
 }
 
 TEST(RawFormatRoundTrip, PackingAdaptsToSensorSizeAndLongGaps)
