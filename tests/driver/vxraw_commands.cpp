@@ -331,6 +331,21 @@ TEST(VxrawExecutable, ExitStatusAndStreamsOfTheRealProgram)
     EXPECT_EQ(run("dump '" + f.path + "' --triggers"), 0);
     EXPECT_EQ(readFile(outFile), f.dump(0, UINT64_MAX, true));
     EXPECT_EQ(readFile(errFile), "");
+
+    // The driver's own log lines must not reach stderr beside the command's one line.
+    const std::string text = vxtest::tempPath("vxraw-exe", ".txt");
+    writeFile(text, "1 2 3 1\n");
+    EXPECT_EQ(run("info '" + text + "'"), 2);
+    EXPECT_EQ(readFile(errFile), "vxraw info: " + text + ": not a recording\n");
+    std::string bytes = readFile(f.path);
+    bytes.resize(bytes.size() - 60); // into the index: rebuilt by scanning, with a warning
+    bytes[bytes.size() / 2] ^= 0x10; // and a damaged block
+    writeFile(f.path, bytes);
+    EXPECT_EQ(run("dump '" + f.path + "'"), 1);
+    EXPECT_EQ(lineCount(readFile(errFile)), 1u) << readFile(errFile);
+    EXPECT_EQ(run("check '" + f.path + "'"), 1);
+    EXPECT_EQ(lineCount(readFile(errFile)), 1u) << readFile(errFile);
+    std::remove(text.c_str());
     std::remove(outFile.c_str());
     std::remove(errFile.c_str());
 }
