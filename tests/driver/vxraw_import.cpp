@@ -334,6 +334,10 @@ TEST(TextImport, FirstLineDecidesWhetherItIsAnEventListAtAll)
     r = importText(std::string("\x89PNG\r\n\x1a\n\0\0", 10));
     EXPECT_FALSE(r.opened);
     EXPECT_FALSE(r.recognised);
+    EXPECT_EQ(r.error, "not a text event list: binary content");
+
+    r = importText("\xEF\xBB\xBF" "0.25 1 2 1\n");
+    EXPECT_EQ(r.events, (std::vector<Event2D>{{1, 2, 1, 250000}}));
 
     r = importText(std::string(5000, '1') + " 1 1 1\n");
     EXPECT_FALSE(r.opened);

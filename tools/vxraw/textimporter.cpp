@@ -247,8 +247,11 @@ bool TextImporter::open()
     for (size_t i = 0; i < sniff; ++i) {
         const unsigned char c = static_cast<unsigned char>(buffer_[i]);
         if (c < 0x20 && c != '\n' && c != '\r' && c != '\t')
-            return fail("not a text event list (binary content)");
+            return fail("not a text event list: binary content");
     }
+    // Editors on some systems start UTF-8 text with a byte-order mark.
+    if (got >= 3 && std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0)
+        bufBegin_ = 3;
 
     const char *b = nullptr;
     const char *e = nullptr;
