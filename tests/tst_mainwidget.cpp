@@ -245,7 +245,7 @@ private slots:
         w->prepareCutDialog(cutDialog);
         QCOMPARE(cutDialog.getStartTime(), m_plain.first);
         QCOMPARE(cutDialog.getSaveDir(), AppSettings::instance().outputRawFilePath);
-        QTRY_VERIFY(QFile::exists(m_dir.filePath("range.mp4")));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir.filePath("range.mp4")), 60000);
     }
 
     void fileCommandsNeedAPlainRecording()
@@ -428,6 +428,22 @@ private slots:
         emit w->setShowCameraLiveUI(false);
         QVERIFY(w->timeSlider()->isEnabled());
         QVERIFY(child<QPushButton>(*w, "pb_prv")->isEnabled());
+    }
+
+    void maximiseButtonTogglesOnceAndRestyles()
+    {
+        auto w = openWindow();
+        QVERIFY(w);
+        auto *max = child<QPushButton>(*w, "pb_win_max");
+        auto *titleBar = child<QWidget>(*w, "widget_title_bar");
+        QTest::mouseClick(max, Qt::LeftButton);
+        QTRY_VERIFY(w->isMaximized());
+        QVERIFY(titleBar->styleSheet().contains("border-top-left-radius:0px"));
+        QTRY_COMPARE(max->property("type").toString(), QString("restore"));
+        QTest::mouseClick(max, Qt::LeftButton);
+        QTRY_VERIFY(!w->isMaximized());
+        QVERIFY(titleBar->styleSheet().contains("border-top-left-radius:6px"));
+        QTRY_COMPARE(max->property("type").toString(), QString("maxsize"));
     }
 
     void languageSwitchRule()

@@ -69,7 +69,7 @@ QMenu::separator {
     margin: 4px 12px;
 }
 QMenu#viewerSettingMenu::item {
-    padding: 9px 66px 9px 16px;
+    padding: 9px 66px 9px 0px;
 }
 QMenu#viewerSettingMenu::indicator {
     width: 36px;
