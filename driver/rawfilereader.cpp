@@ -345,8 +345,9 @@ struct RawFileReader::Impl {
     }
 
     // Reads, checks and decodes block i into s. False when the block is damaged
-    // (marked and logged once). withEvents = false decodes only the triggers.
-    bool decodeBlock(Index &ix, size_t i, Scratch &s, bool withEvents, Event2D *eventsOut = nullptr)
+    // (marked and logged once). withEvents = false decodes only the triggers; with
+    // appendTo the events are appended there instead (and the triggers skipped).
+    bool decodeBlock(Index &ix, size_t i, Scratch &s, bool withEvents, std::vector<Event2D> *appendTo = nullptr)
     {
         if (ix.damaged[i].load(std::memory_order_relaxed))
             return false;
@@ -377,15 +378,23 @@ struct RawFileReader::Impl {
             markDamaged(ix, i, "payload checksum mismatch");
             return false;
         }
+        if (appendTo) {
+            if (!decodeEventsAppend(packing, h, payload, *appendTo, &why)) {
+                markDamaged(ix, i, why);
+                return false;
+            }
+            s.eventCount = s.triggerCount = 0;
+            return true;
+        }
         if (s.triggers.size() < h.triggerCount)
             s.triggers.resize(h.triggerCount);
-        Event2D *dst = eventsOut;
-        if (withEvents && !dst) {
+        Event2D *dst = nullptr;
+        if (withEvents) {
             if (s.events.size() < h.eventCount)
                 s.events.resize(h.eventCount);
             dst = s.events.data();
         }
-        if (!decodePayload(packing, h, payload, withEvents ? dst : nullptr, s.triggers.data(), &why)) {
+        if (!decodePayload(packing, h, payload, dst, s.triggers.data(), &why)) {
             markDamaged(ix, i, why);
             return false;
         }
@@ -441,37 +450,35 @@ struct RawFileReader::Impl {
             upper += ix.blocks[i].eventCount;
         if (upper == 0)
             return;
-        const size_t base = out->size();
-        out->resize(base + static_cast<size_t>(upper));
-        Event2D *w = out->data() + base;
+        // Appending (after one reserve) rather than sizing the result up front saves a
+        // zero-filling pass over it.
+        out->reserve(out->size() + static_cast<size_t>(upper));
         for (size_t i = first; i < last; ++i) {
             const RawBlockInfo &b = ix.blocks[i];
             if (b.eventCount == 0)
                 continue;
-            CacheSlot *slot = cached(static_cast<int64_t>(i));
-            if (!slot) {
-                if (b.firstTimestamp >= start && b.lastTimestamp <= lastTs) {
-                    // Entirely inside the window: decode straight into the result.
-                    if (decodeBlock(ix, i, cursorScratch, true, w))
-                        w += b.eventCount;
-                    continue;
-                }
+            const Scratch *data = nullptr;
+            if (CacheSlot *slot = cached(static_cast<int64_t>(i))) {
+                data = &slot->data;
+            } else if (b.firstTimestamp >= start && b.lastTimestamp <= lastTs) {
+                // Entirely inside the window: decoded straight onto the result.
+                decodeBlock(ix, i, cursorScratch, true, out);
+                continue;
+            } else {
                 CacheSlot &v = victim();
                 v.block = -1;
                 if (!decodeBlock(ix, i, v.data, true))
                     continue;
                 v.block = static_cast<int64_t>(i);
                 v.lastUse = ++useClock;
-                slot = &v;
+                data = &v.data;
             }
-            const Event2D *begin = slot->data.events.data();
-            const Event2D *stop = begin + slot->data.eventCount;
+            const Event2D *begin = data->events.data();
+            const Event2D *stop = begin + data->eventCount;
             const Event2D *lo = std::lower_bound(begin, stop, start, byTime);
             const Event2D *hi = std::upper_bound(lo, stop, lastTs, afterTime);
-            std::memcpy(static_cast<void *>(w), lo, static_cast<size_t>(hi - lo) * sizeof(Event2D));
-            w += hi - lo;
+            out->insert(out->end(), lo, hi);
         }
-        out->resize(static_cast<size_t>(w - out->data()));
     }
 };
 

@@ -151,9 +151,28 @@ namespace {
 
 // The event loop, with the word size as a constant for the usual sensor sizes
 // (kWord = 0: taken from the packing at run time).
-template <size_t kWord>
+// Where decoded events go: a caller-sized array, or the end of a vector.
+struct ArraySink {
+    uint8_t *out;
+    void put(uint64_t lo, uint64_t ts)
+    {
+        std::memcpy(out, &lo, 8);
+        std::memcpy(out + 8, &ts, 8);
+        out += sizeof(Event2D);
+    }
+};
+
+struct VectorSink {
+    std::vector<Event2D> &v;
+    void put(uint64_t lo, uint64_t ts)
+    {
+        v.emplace_back(static_cast<uint16_t>(lo), static_cast<uint16_t>(lo >> 16), static_cast<uint8_t>(lo >> 32), ts);
+    }
+};
+
+template <size_t kWord, typename Sink>
 bool decodeEvents(const EventPacking &pk, const BlockHeader &h, const uint8_t *p, const uint8_t *end,
-                  Event2D *events, std::string *why)
+                  Sink sink, std::string *why)
 {
     const size_t W = kWord ? kWord : pk.wordBytes;
     const uint64_t first = h.firstTimestamp;
@@ -164,7 +183,6 @@ bool decodeEvents(const EventPacking &pk, const BlockHeader &h, const uint8_t *p
     const uint32_t n = h.eventCount;
     uint64_t rel = 0;
     uint64_t bad = 0;
-    auto *out = reinterpret_cast<uint8_t *>(events);
     for (uint32_t i = 0; i < n; ++i) {
         const uint64_t v = load64(p);
         p += W;
@@ -182,10 +200,7 @@ bool decodeEvents(const EventPacking &pk, const BlockHeader &h, const uint8_t *p
         const uint64_t y = (v >> xb) & ymask;
         bad |= uint64_t(x >= width) | uint64_t(y >= height);
         const uint64_t lo = x | (y << 16) | (((v >> pshift) & 1u) << 32);
-        const uint64_t ts = first + rel;
-        std::memcpy(out, &lo, 8);
-        std::memcpy(out + 8, &ts, 8);
-        out += sizeof(Event2D);
+        sink.put(lo, first + rel);
     }
     if (bad)
         return fail(why, "event coordinates outside the sensor"), false;
@@ -225,11 +240,31 @@ bool decodePayload(const EventPacking &pk, const BlockHeader &h, const uint8_t *
     if (!events)
         return true; // triggers only; the events were covered by the checksum
 
+    const ArraySink sink{reinterpret_cast<uint8_t *>(events)};
     switch (pk.wordBytes) {
-    case 4: return decodeEvents<4>(pk, h, p, end, events, why);
-    case 5: return decodeEvents<5>(pk, h, p, end, events, why);
-    default: return decodeEvents<0>(pk, h, p, end, events, why);
+    case 4: return decodeEvents<4>(pk, h, p, end, sink, why);
+    case 5: return decodeEvents<5>(pk, h, p, end, sink, why);
+    default: return decodeEvents<0>(pk, h, p, end, sink, why);
     }
+}
+
+bool decodeEventsAppend(const EventPacking &pk, const BlockHeader &h, const uint8_t *payload,
+                        std::vector<Event2D> &out, std::string *why)
+{
+    const size_t before = out.size();
+    out.reserve(before + h.eventCount);
+    const uint8_t *p = payload + size_t(h.triggerCount) * kTriggerRecordSize;
+    const uint8_t *const end = payload + h.payloadSize;
+    const VectorSink sink{out};
+    bool ok;
+    switch (pk.wordBytes) {
+    case 4: ok = decodeEvents<4>(pk, h, p, end, sink, why); break;
+    case 5: ok = decodeEvents<5>(pk, h, p, end, sink, why); break;
+    default: ok = decodeEvents<0>(pk, h, p, end, sink, why); break;
+    }
+    if (!ok)
+        out.resize(before);
+    return ok;
 }
 
 std::vector<uint8_t> serializeHeader(const RawFileHeader &header, const std::string &path)

@@ -161,6 +161,11 @@ size_t encodePayload(const EventPacking &packing, uint64_t firstTimestamp, const
 bool decodePayload(const EventPacking &packing, const BlockHeader &header, const uint8_t *payload,
                    Event2D *events, EventTriggerIn *triggers, std::string *why);
 
+// Appends the block's events to out (triggers are skipped); out is left as it was
+// when the payload is rejected.
+bool decodeEventsAppend(const EventPacking &packing, const BlockHeader &header, const uint8_t *payload,
+                        std::vector<Event2D> &out, std::string *why);
+
 // File header: serialise (throws RawFormatError subclasses on values that do not fit)
 // and parse (throws NotARecordingError, UnsupportedVersionError, CorruptDataError).
 std::vector<uint8_t> serializeHeader(const RawFileHeader &header, const std::string &path);
