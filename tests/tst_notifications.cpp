@@ -92,7 +92,6 @@ private slots:
     void toolTipPlacement();
     void toolTipTiming();
     void toolTipProperties();
-    void popWidgetStacksContent();
     void waitingWindowCentresAndAnimates();
     void renderForLooking();
 };
@@ -129,7 +128,6 @@ void TstNotifications::toastLooks()
     QVERIFY(toast->testAttribute(Qt::WA_TranslucentBackground));
     toast->show();
     QVERIFY(child<QPushButton>(toast, "pb_open_dir")->isHidden());
-    grabTo(toast, QStringLiteral("toast_%1").arg(type));
     delete toast;
 }
 
@@ -149,13 +147,11 @@ void TstNotifications::toastOpenDirOpensTheFolder()
     toast->show();
     QPushButton *openDir = child<QPushButton>(toast, "pb_open_dir");
     QVERIFY(openDir->isVisible());
-    grabTo(toast, "toast_error_opendir");
     QTest::mouseClick(openDir, Qt::LeftButton);
     QCOMPARE(catcher.urls.size(), 1);
     QCOMPARE(QDir(catcher.urls.first().toLocalFile()), QDir(dir.path()));
     QVERIFY(toast->isVisible()); // the toast stays
 
-    // A folder that is gone: the button stays but opening it fails quietly.
     QDesktopServices::unsetUrlHandler("file");
     delete toast;
 }
@@ -224,10 +220,6 @@ void TstNotifications::messageBoxResults()
         QVERIFY(!box.isVisible());
     }
 
-    VXMessageBox shown("Lorem Ipsum is simply dummy text of the printing and typesetting industry.",
-                       "Title", "Open", "Close");
-    shown.show();
-    grabTo(&shown, "messagebox");
 }
 
 void TstNotifications::toolTipPlacement()
@@ -296,7 +288,6 @@ void TstNotifications::toolTipTiming()
     // Staying: shows after the delay, then goes by itself.
     sendEnterLeave(button, QEvent::Enter);
     QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 1000);
-    grabTo(&tip, "tooltip");
     QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 1000);
 
     // Leaving a shown tip hides it shortly after.
@@ -332,24 +323,6 @@ void TstNotifications::toolTipProperties()
     QCOMPARE(tip.property("y_offset").toInt(), -3);
 }
 
-void TstNotifications::popWidgetStacksContent()
-{
-    PopWidget pop;
-    auto *a = new QLabel("first");
-    auto *b = new QLabel("second");
-    pop.addContentWidget(a);
-    pop.addContentWidget(b);
-    pop.addContentWidget(nullptr);
-    QCOMPARE(a->parentWidget(), child<QWidget>(&pop, "widget"));
-    QVERIFY(pop.testAttribute(Qt::WA_TranslucentBackground));
-    pop.resize(200, 120);
-    pop.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&pop));
-    QVERIFY(a->geometry().bottom() < b->geometry().top());
-    QCOMPARE(a->x(), 6);
-    grabTo(&pop, "popwidget");
-}
-
 void TstNotifications::waitingWindowCentresAndAnimates()
 {
     QWidget window;
@@ -373,7 +346,6 @@ void TstNotifications::waitingWindowCentresAndAnimates()
     const QPoint a2 = area->mapToGlobal(QPoint(0, 0));
     QCOMPARE(waiting.pos(), QPoint(a2.x() + (700 - waiting.width()) / 2,
                                     a2.y() + (500 - waiting.height()) / 2));
-    grabTo(&waiting, "waiting");
 
     waiting.close();
     QCOMPARE(waiting.movie()->state(), QMovie::NotRunning);
