@@ -52,6 +52,10 @@ const std::string &sampleFile()
         vxtest::writeRecording(p, sampleEvents());
         return p;
     }();
+    static const struct Remover {
+        ~Remover() { std::remove(path.c_str()); }
+    } remover;
+    (void)remover;
     return path;
 }
 
