@@ -418,19 +418,32 @@ TEST(RawFormatCorruption, KilledWriterLeavesReadablePrefix)
     opt.eventRate = 2e6;
     opt.durationUs = 3600ull * 1000000; // longer than the child will live
     for (int round = 0; round < 3; ++round) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::close(ready[0]);
             RawFileWriter w;
             if (!w.open(path, RawFileHeader{}))
                 ::_exit(2);
             vxtest::SyntheticEventStream stream(opt);
             std::vector<Event2D> slice;
-            while (stream.nextSlice(slice, 1000))
+            bool told = false;
+            while (stream.nextSlice(slice, 1000)) {
                 w.write(slice);
+                if (!told && w.blocksWritten() >= 2) {
+                    // Some blocks are on disk: the parent may kill at any moment now.
+                    told = ::write(ready[1], "r", 1) == 1;
+                }
+            }
             ::_exit(0);
         }
-        ::usleep(static_cast<useconds_t>(60000 + round * 70000));
+        ::close(ready[1]);
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        ::close(ready[0]);
+        ::usleep(static_cast<useconds_t>(round * 37000));
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
