@@ -302,8 +302,11 @@ struct RawFileReader::Impl {
 
     uint64_t findNextBlock(uint64_t from)
     {
-        constexpr size_t kChunk = 1u << 20;
-        std::vector<uint8_t> buf(kChunk + kBlockHeaderSize);
+        constexpr uint64_t kChunk = 1u << 20;
+        if (from >= fileSize)
+            return ~uint64_t(0);
+        // Small files (and the tail of large ones) need no full-size scan buffer.
+        std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk + kBlockHeaderSize, fileSize - from)));
         uint64_t off = from;
         while (off + kBlockHeaderSize <= fileSize) {
             const size_t n = file.readAtMost(off, buf.data(), buf.size());
