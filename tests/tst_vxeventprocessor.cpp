@@ -1,6 +1,6 @@
 // Playback, rendering, export and cut of VxEventProcessor, driven by real recordings
-// written with our writer. Signals are relayed into the test thread (queued) so that
-// QSignalSpy and the ordered log are only ever touched by one thread.
+// written with our writer. Worker signals are recorded under a mutex (see Relay);
+// QSignalSpy watches the signals that the GUI-thread slots emit themselves.
 #include "processing/vxeventprocessor.h"
 
 #include "app/appsettings.h"
@@ -11,9 +11,13 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QtTest>
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <memory>
 #include <thread>
 
@@ -43,50 +47,122 @@ void sortByTime(std::vector<Event2D> &events)
 
 } // namespace
 
-// Re-emits the processor's signals on the test thread and logs their order.
-class Relay : public QObject {
-    Q_OBJECT
+// Records the processor's signals in order. Connections are direct (the slot runs on
+// the emitting worker) and the record is guarded by a std::mutex, so the hand-over to
+// the test thread is visible to ThreadSanitizer (Qt's own queue synchronises inside
+// uninstrumented libraries). The play status reaches slotPlaybackCtrl on the test
+// thread through pump(), as the main window's play button would pass it on.
+class Relay {
 public:
-    // Declare the relay before the processor: the processor (and its workers) must go
-    // first, so no worker posts to a relay that is being destroyed.
+    struct Tip {
+        QString text;
+        VxMessageType type;
+        QString path;
+    };
+
     void attach(VxEventProcessor *p)
     {
-        const auto q = Qt::QueuedConnection;
-        connect(p, &VxEventProcessor::signalEventImage, this, &Relay::image, q);
-        connect(p, &VxEventProcessor::signalRealTimeTimeStamp, this, &Relay::position, q);
-        connect(p, &VxEventProcessor::signalStartTimeStamp, this, &Relay::start, q);
-        connect(p, &VxEventProcessor::signalEndTimeStamp, this, &Relay::end, q);
-        connect(p, &VxEventProcessor::signalPlayStatus, this, &Relay::play, q);
-        connect(p, &VxEventProcessor::signalLoadingStatus, this, &Relay::loading, q);
-        connect(p, &VxEventProcessor::signalShowLeftBottomTips, this, &Relay::tips, q);
-        connect(this, &Relay::position, this, [this](uint64_t t) { log << QString("position %1").arg(t); positions.push_back(t); });
-        connect(this, &Relay::start, this, [this](uint64_t t) { log << QString("start %1").arg(t); });
-        connect(this, &Relay::end, this, [this](uint64_t t) { log << QString("end %1").arg(t); });
-        connect(this, &Relay::play, this, [this](bool on) { log << QString("play %1").arg(on); });
-        connect(this, &Relay::loading, this, [this](bool on) { log << QString("loading %1").arg(on); });
-        connect(this, &Relay::image, this, [this](const QImage &img) { images.push_back(img); });
+        m_processor = p;
+        const auto d = Qt::DirectConnection;
+        QObject::connect(p, &VxEventProcessor::signalEventImage, p, [this](const QImage &img) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_images.push_back(img);
+        }, d);
+        QObject::connect(p, &VxEventProcessor::signalRealTimeTimeStamp, p, [this](uint64_t t) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_log << QString("position %1").arg(t);
+            m_positions.push_back(t);
+        }, d);
+        QObject::connect(p, &VxEventProcessor::signalStartTimeStamp, p,
+                         [this](uint64_t t) { add(QString("start %1").arg(t)); }, d);
+        QObject::connect(p, &VxEventProcessor::signalEndTimeStamp, p,
+                         [this](uint64_t t) { add(QString("end %1").arg(t)); }, d);
+        QObject::connect(p, &VxEventProcessor::signalPlayStatus, p, [this](bool on) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_log << QString("play %1").arg(on);
+            m_playRequests.push_back(on);
+        }, d);
+        QObject::connect(p, &VxEventProcessor::signalLoadingStatus, p,
+                         [this](bool on) { add(QString("loading %1").arg(on)); }, d);
+        QObject::connect(p, &VxEventProcessor::signalShowLeftBottomTips, p,
+                         [this](const QString &text, VxMessageType type, const QString &path) {
+                             std::lock_guard<std::mutex> lock(m_mutex);
+                             m_tips.push_back({text, type, path});
+                         }, d);
     }
 
-    // What the main window does with the play status: check the play button, whose
-    // toggled signal drives slotPlaybackCtrl.
-    void actAsMainWindow(VxEventProcessor *p)
+    // Play statuses start and stop playback, as through the main window's button.
+    void actAsMainWindow() { m_mainWindow = true; }
+
+    // Hands pending play statuses to the processor (test thread).
+    void pump()
     {
-        connect(this, &Relay::play, p, &VxEventProcessor::slotPlaybackCtrl);
+        std::vector<bool> requests;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            requests.swap(m_playRequests);
+        }
+        if (m_mainWindow && m_processor) {
+            for (bool on : requests)
+                m_processor->slotPlaybackCtrl(on);
+        }
     }
 
-    QStringList log;
-    std::vector<uint64_t> positions;
-    std::vector<QImage> images;
+    bool waitFor(const std::function<bool()> &condition, int timeoutMs = 20000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            pump();
+            QCoreApplication::processEvents();
+            if (condition())
+                return true;
+            if (timer.elapsed() > timeoutMs)
+                return false;
+            QThread::msleep(2);
+        }
+    }
 
-signals:
-    void image(QImage image);
-    void position(uint64_t t);
-    void start(uint64_t t);
-    void end(uint64_t t);
-    void play(bool on);
-    void loading(bool on);
-    void tips(QString tips, VxMessageType type, QString file_path);
+    // A deep copy: a shared list would be detached later by the worker's next append,
+    // inside Qt where ThreadSanitizer cannot see the reference count's ordering.
+    QStringList log() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QStringList copy = m_log;
+        copy.detach();
+        return copy;
+    }
+    std::vector<uint64_t> positions() const { std::lock_guard<std::mutex> lock(m_mutex); return m_positions; }
+    std::vector<QImage> images() const { std::lock_guard<std::mutex> lock(m_mutex); return m_images; }
+    size_t imageCount() const { std::lock_guard<std::mutex> lock(m_mutex); return m_images.size(); }
+    std::vector<Tip> tips() const { std::lock_guard<std::mutex> lock(m_mutex); return m_tips; }
+    void clearLog() { std::lock_guard<std::mutex> lock(m_mutex); m_log.clear(); }
+    void clearPositions() { std::lock_guard<std::mutex> lock(m_mutex); m_positions.clear(); }
+
+private:
+    void add(const QString &entry)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_log << entry;
+    }
+
+    mutable std::mutex m_mutex;
+    QStringList m_log;
+    std::vector<uint64_t> m_positions;
+    std::vector<QImage> m_images;
+    std::vector<Tip> m_tips;
+    std::vector<bool> m_playRequests;
+    VxEventProcessor *m_processor = nullptr;
+    bool m_mainWindow = false;
 };
+
+// Waits (handing play statuses on) until the condition holds, then checks it.
+#define WAIT_VERIFY(cond) QVERIFY2(r.waitFor([&] { return bool(cond); }), #cond)
+#define WAIT_COMPARE(actual, expected)                                                 \
+    do {                                                                               \
+        r.waitFor([&] { return (actual) == (expected); });                             \
+        QCOMPARE(actual, expected);                                                    \
+    } while (false)
 
 class TestVxEventProcessor : public QObject {
     Q_OBJECT
@@ -112,7 +188,7 @@ private:
     static bool load(VxEventProcessor &p, Relay &r, const QString &path)
     {
         p.loadFile(path);
-        return QTest::qWaitFor([&] { return r.log.contains("loading 0"); }, 20000);
+        return r.waitFor([&] { return r.log().contains("loading 0"); });
     }
 
     static QRgb at(const QImage &img, int x, int y) { return img.pixel(x, y) | 0xff000000u; }
@@ -166,8 +242,8 @@ private slots:
         add(65535, 65535, 1, 1);
         p->accumulate(ev);
         p->publishFrame();
-        QTRY_COMPARE(r.images.size(), size_t(1));
-        const QImage &img = r.images[0];
+        WAIT_COMPARE(r.images().size(), size_t(1));
+        const QImage img = r.images()[0];
         QCOMPARE(img.size(), QSize(1280, 720));
         QCOMPARE(img.format(), QImage::Format_RGB888);
         QCOMPARE(at(img, 100, 100), kPositive);
@@ -180,12 +256,12 @@ private slots:
 
         // Counts never carry over: the next frame (no events) is plain background.
         p->publishFrame();
-        QTRY_COMPARE(r.images.size(), size_t(2));
+        WAIT_COMPARE(r.images().size(), size_t(2));
         QImage empty(1280, 720, QImage::Format_RGB888);
         empty.fill(QColor::fromRgb(kBackground));
-        QCOMPARE(r.images[1], empty);
+        QCOMPARE(r.images()[1], empty);
         // The receiver's first image is untouched by later drawing.
-        QCOMPARE(at(r.images[0], 100, 100), kPositive);
+        QCOMPARE(at(r.images()[0], 100, 100), kPositive);
     }
 
     void colourSchemeAppliesFromNextFrame()
@@ -198,9 +274,9 @@ private slots:
         m_settings->save();
         p->accumulate(&on, &on + 1);
         p->publishFrame();
-        QTRY_COMPARE(r.images.size(), size_t(1));
-        QCOMPARE(at(r.images[0], 7, 7), qRgb(216, 223, 236));
-        QCOMPARE(at(r.images[0], 8, 7), qRgb(30, 37, 52));
+        WAIT_COMPARE(r.images().size(), size_t(1));
+        QCOMPARE(at(r.images()[0], 7, 7), qRgb(216, 223, 236));
+        QCOMPARE(at(r.images()[0], 8, 7), qRgb(30, 37, 52));
         m_settings->colorType = "Gray";
         m_settings->save();
     }
@@ -227,9 +303,9 @@ private slots:
         stop = true;
         camera.join();
         p->publishLiveFrame();
-        QTRY_COMPARE(r.positions.size(), size_t(31));
-        QVERIFY(r.positions.back() >= 1);
-        QTRY_VERIFY(!r.images.empty());
+        WAIT_COMPARE(r.positions().size(), size_t(31));
+        QVERIFY(r.positions().back() >= 1);
+        WAIT_VERIFY(!r.images().empty());
     }
 
     // --- loading and playback ---------------------------------------------------
@@ -243,17 +319,16 @@ private slots:
         Relay r;
         auto p = makeProcessor();
         r.attach(p.get());
-        r.actAsMainWindow(p.get());
-        QSignalSpy loadingSpy(&r, &Relay::loading);
+        r.actAsMainWindow();
         QVERIFY(load(*p, r, path));
         const QStringList expected{"play 0", "loading 1", "end 9000000", "start 1000000",
                                    "position 1000000", "play 1", "loading 0"};
-        QCOMPARE(r.log.mid(0, expected.size()), expected);
-        QCOMPARE(loadingSpy.count(), 2);
-        QCOMPARE(r.images.size(), size_t(0)); // the load itself draws nothing
+        QCOMPARE(r.log().mid(0, expected.size()), expected);
+        QCOMPARE(r.log().filter("loading").size(), 2);
+        QCOMPARE(r.images().size(), size_t(0)); // the load itself draws nothing
         // The play status started playback: positions move on.
-        QTRY_VERIFY(r.positions.size() >= 3);
-        QCOMPARE(r.positions[1], uint64_t(1030303));
+        WAIT_VERIFY(r.positions().size() >= 3);
+        QCOMPARE(r.positions()[1], uint64_t(1030303));
         p->slotPlaybackCtrl(false);
     }
 
@@ -290,16 +365,16 @@ private slots:
         r.attach(p.get());
         p->setFps(fps);
         p->setAccTime(accTime);
-        r.actAsMainWindow(p.get());
+        r.actAsMainWindow();
         QVERIFY(load(*p, r, path));
-        QTRY_VERIFY(r.positions.size() >= 4 && r.images.size() >= 3);
+        WAIT_VERIFY(r.positions().size() >= 4 && r.images().size() >= 3);
         p->slotPlaybackCtrl(false);
-        QCOMPARE(r.positions[0], uint64_t(1000000)); // reported by the load
+        QCOMPARE(r.positions()[0], uint64_t(1000000)); // reported by the load
         for (size_t i = 0; i < positions.size(); ++i)
-            QCOMPARE(r.positions[i + 1], positions[i]);
+            QCOMPARE(r.positions()[i + 1], positions[i]);
         for (int m = 1; m <= 13; ++m) {
-            QCOMPARE(marked(r.images[0], m), inFrame1.contains(m));
-            QCOMPARE(marked(r.images[1], m), inFrame2.contains(m));
+            QCOMPARE(marked(r.images()[0], m), inFrame1.contains(m));
+            QCOMPARE(marked(r.images()[1], m), inFrame2.contains(m));
         }
     }
 
@@ -313,19 +388,19 @@ private slots:
         Relay r;
         auto p = makeProcessor();
         r.attach(p.get());
-        r.actAsMainWindow(p.get());
+        r.actAsMainWindow();
         QVERIFY(load(*p, r, path));
-        QTRY_VERIFY(r.log.count("play 0") == 2);
+        WAIT_VERIFY(r.log().count("play 0") == 2);
         p->slotPlaybackCtrl(false);
-        QCOMPARE(r.positions, (std::vector<uint64_t>{1000000, 1030303, 1060606, 1090909, 1100000}));
-        QTRY_COMPARE(r.images.size(), size_t(4));
-        const QImage &last = r.images.back();
+        QCOMPARE(r.positions(), (std::vector<uint64_t>{1000000, 1030303, 1060606, 1090909, 1100000}));
+        WAIT_COMPARE(r.images().size(), size_t(4));
+        const QImage last = r.images().back();
         QCOMPARE(at(last, 50, 50), kNegative);
         QCOMPARE(at(last, 60, 50), kNegative);
-        QCOMPARE(r.log.last(), QString("play 0"));
+        QCOMPARE(r.log().last(), QString("play 0"));
         // Back at the range start: the next step shows the first window again.
         p->nextFrame();
-        QTRY_COMPARE(r.positions.back(), uint64_t(1030303));
+        WAIT_COMPARE(r.positions().back(), uint64_t(1030303));
     }
 
     void loopRestartsWithoutStopping()
@@ -336,15 +411,15 @@ private slots:
         Relay r;
         auto p = makeProcessor();
         r.attach(p.get());
-        r.actAsMainWindow(p.get());
+        r.actAsMainWindow();
         p->slotPlayLoop(true);
         QVERIFY(load(*p, r, path));
         // 4 steps per pass: wait for the second pass to begin.
-        QTRY_VERIFY(r.positions.size() >= 7);
+        WAIT_VERIFY(r.positions().size() >= 7);
         p->slotPlaybackCtrl(false);
-        QCOMPARE(r.log.count("play 0"), 1); // only the one before the load
-        QCOMPARE(r.positions[4], uint64_t(2100000));
-        QCOMPARE(r.positions[5], uint64_t(2030303));
+        QCOMPARE(r.log().count("play 0"), 1); // only the one before the load
+        QCOMPARE(r.positions()[4], uint64_t(2100000));
+        QCOMPARE(r.positions()[5], uint64_t(2030303));
     }
 
     void stepsAndSeeks()
@@ -354,38 +429,45 @@ private slots:
         auto p = makeProcessor();
         r.attach(p.get());
         QVERIFY(load(*p, r, path));
-        r.positions.clear();
+        r.clearPositions();
+        // Steps, seeks and resets report from the calling (GUI) thread, synchronously.
+        QSignalSpy positionSpy(p.get(), &VxEventProcessor::signalRealTimeTimeStamp);
+        QSignalSpy playSpy(p.get(), &VxEventProcessor::signalPlayStatus);
 
         // Outside the range: nothing at all.
         p->setPlayPos(999999);
         p->setPlayPos(9000001);
-        QCoreApplication::processEvents();
-        QVERIFY(r.positions.empty());
+        QCOMPARE(positionSpy.count(), 0);
+        QCOMPARE(r.imageCount(), size_t(0));
 
         // preFrame at the range start shows the frame at the range start, twice.
         p->preFrame();
         p->preFrame();
-        QTRY_COMPARE(r.images.size(), size_t(2));
-        QCOMPARE(r.positions, (std::vector<uint64_t>{1000000, 1000000}));
-        QVERIFY(marked(r.images[1], 1) && marked(r.images[1], 6) && !marked(r.images[1], 7));
+        WAIT_COMPARE(r.images().size(), size_t(2));
+        QCOMPARE(r.positions(), (std::vector<uint64_t>{1000000, 1000000}));
+        QVERIFY(marked(r.images()[1], 1) && marked(r.images()[1], 6) && !marked(r.images()[1], 7));
 
         // A seek shows [t, t + accTime) and reports its end.
         p->setPlayPos(1033333);
-        QTRY_COMPARE(r.images.size(), size_t(3));
-        QCOMPARE(r.positions.back(), uint64_t(1066666));
-        QVERIFY(marked(r.images[2], 7) && marked(r.images[2], 8) && marked(r.images[2], 9) && !marked(r.images[2], 6));
+        WAIT_COMPARE(r.images().size(), size_t(3));
+        QCOMPARE(r.positions().back(), uint64_t(1066666));
+        QVERIFY(marked(r.images()[2], 7) && marked(r.images()[2], 8) && marked(r.images()[2], 9) && !marked(r.images()[2], 6));
 
         // nextFrame reads from the position and advances by one interval.
         p->nextFrame();
-        QTRY_COMPARE(r.images.size(), size_t(4));
-        QCOMPARE(r.positions.back(), uint64_t(1066666 + 30303));
+        WAIT_COMPARE(r.images().size(), size_t(4));
+        QCOMPARE(r.positions().back(), uint64_t(1066666 + 30303));
 
         // Reset: back to the range start, stopped.
         p->slotPlaybackReset();
-        QTRY_COMPARE(r.images.size(), size_t(5));
-        QCOMPARE(r.positions.back(), uint64_t(1000000));
-        QCOMPARE(r.log.last(), QString("play 0"));
-        QVERIFY(marked(r.images[4], 1));
+        WAIT_COMPARE(r.images().size(), size_t(5));
+        QCOMPARE(r.positions().back(), uint64_t(1000000));
+        QCOMPARE(r.log().last(), QString("play 0"));
+        QVERIFY(marked(r.images()[4], 1));
+        QCOMPARE(positionSpy.count(), 5);
+        QCOMPARE(positionSpy.last().at(0).value<uint64_t>(), uint64_t(1000000));
+        QCOMPARE(playSpy.count(), 1);
+        QCOMPARE(playSpy.last().at(0).toBool(), false);
     }
 
     void invalidFpsIsRefused()
@@ -399,12 +481,12 @@ private slots:
         p->setFps(0);
         p->setFps(-3);
         p->nextFrame();
-        QCoreApplication::processEvents();
-        QCOMPARE(r.positions.back(), uint64_t(1100000));
+        r.pump();
+        QCOMPARE(r.positions().back(), uint64_t(1100000));
         p->setFps(7);
         p->nextFrame();
-        QCoreApplication::processEvents();
-        QCOMPARE(r.positions.back(), uint64_t(1100000 + 142857));
+        r.pump();
+        QCOMPARE(r.positions().back(), uint64_t(1100000 + 142857));
     }
 
     void secondPlayStartsNoSecondWorker()
@@ -418,17 +500,18 @@ private slots:
         QVERIFY(load(*p, r, path));
         p->slotPlaybackCtrl(true);
         p->slotPlaybackCtrl(true);
-        QTRY_VERIFY(r.log.count("play 0") == 2);
+        WAIT_VERIFY(r.log().count("play 0") == 2);
         p->slotPlaybackCtrl(true); // after the end: a fresh worker from the start
-        QTRY_VERIFY(r.log.count("play 0") == 3);
+        WAIT_VERIFY(r.log().count("play 0") == 3);
         p->slotPlaybackCtrl(false);
-        QCoreApplication::processEvents();
-        QCOMPARE(r.log.count("play 0"), 3);
+        r.pump();
+        QCOMPARE(r.log().count("play 0"), 3);
         // One worker: each pass reports 1000000 (load) then 7 strictly rising steps.
-        std::vector<uint64_t> pass(r.positions.begin() + 1, r.positions.begin() + 8);
+        const std::vector<uint64_t> positions = r.positions();
+        QCOMPARE(positions.size(), size_t(15));
+        const std::vector<uint64_t> pass(positions.begin() + 1, positions.begin() + 8);
         QVERIFY(std::is_sorted(pass.begin(), pass.end()));
         QCOMPARE(pass.back(), uint64_t(1200000));
-        QCOMPARE(r.positions.size(), size_t(15));
     }
 
     // Recordings without a regular event flow still play to their end.
@@ -448,13 +531,14 @@ private slots:
         auto p = makeProcessor();
         r.attach(p.get());
         p->setFps(5); // 200 ms per step: two seconds of silence in ten steps
-        r.actAsMainWindow(p.get());
+        r.actAsMainWindow();
         QVERIFY(load(*p, r, path));
-        QTRY_VERIFY_WITH_TIMEOUT(r.log.count("play 0") == 2, 20000);
+        WAIT_VERIFY((r.log().count("play 0") == 2));
         p->slotPlaybackCtrl(false);
-        QCOMPARE(r.positions.back(), events.back().timestamp);
-        QTRY_VERIFY(!r.images.empty());
-        QCOMPARE(at(r.images.back(), events.back().x, events.back().y), events.back().polarity ? kPositive : kNegative);
+        QCOMPARE(r.positions().back(), events.back().timestamp);
+        // Every reported step drew one frame (the load reports without drawing).
+        WAIT_COMPARE(r.images().size(), r.positions().size() - 1);
+        QCOMPARE(at(r.images().back(), events.back().x, events.back().y), events.back().polarity ? kPositive : kNegative);
     }
 
     void emptyAndBadPathsLeaveTheEngineEmpty()
@@ -471,8 +555,8 @@ private slots:
         p->nextFrame();
         p->slotPlaybackCtrl(true);
         p->slotExportVideo(pathFor("none.mp4"), m_dir.path(), 0, 10);
-        QCoreApplication::processEvents();
-        QCOMPARE(r.log, (QStringList{"play 0", "play 0"}));
+        r.pump();
+        QCOMPARE(r.log(), (QStringList{"play 0", "play 0"}));
     }
 
     void destroyDuringLoad()
@@ -488,7 +572,7 @@ private slots:
         Relay r;
         auto p = makeProcessor();
         r.attach(p.get());
-        r.actAsMainWindow(p.get());
+        r.actAsMainWindow();
         QVERIFY(load(*p, r, path));
         p.reset(); // while playing
     }
@@ -503,29 +587,28 @@ private slots:
         Relay r;
         auto p = makeProcessor();
         r.attach(p.get());
-        r.actAsMainWindow(p.get());
-        QSignalSpy tips(&r, &Relay::tips);
+        r.actAsMainWindow();
         QVERIFY(load(*p, r, path));
-        QTRY_VERIFY(r.positions.size() >= 2); // playing
-        r.log.clear();
+        WAIT_VERIFY(r.positions().size() >= 2); // playing
+        r.clearLog();
 
         const QString video = pathFor("range.mp4");
         p->slotExportVideo(video, m_dir.path(), 1100000, 1400000);
-        QTRY_COMPARE(r.log.count("loading 0"), 1);
-        QVERIFY(r.log.contains("play 0")); // playback stopped first
-        QVERIFY(r.log.indexOf("play 0") < r.log.indexOf("loading 1"));
-        QCOMPARE(r.log.filter("loading"), (QStringList{"loading 1", "loading 0"}));
-        QCOMPARE(tips.count(), 1);
-        QCOMPARE(tips[0][0].toString(), QString("Export video success!"));
-        QCOMPARE(tips[0][1].value<VxMessageType>(), VxMessageType::Success);
-        QCOMPARE(tips[0][2].toString(), m_dir.path());
+        WAIT_COMPARE(r.log().count("loading 0"), 1);
+        QVERIFY(r.log().contains("play 0")); // playback stopped first
+        QVERIFY(r.log().indexOf("play 0") < r.log().indexOf("loading 1"));
+        QCOMPARE(r.log().filter("loading"), (QStringList{"loading 1", "loading 0"}));
+        QCOMPARE(r.tips().size(), size_t(1));
+        QCOMPARE(r.tips()[0].text, QString("Export video success!"));
+        QCOMPARE(r.tips()[0].type, VxMessageType::Success);
+        QCOMPARE(r.tips()[0].path, m_dir.path());
         QVERIFY(QFileInfo(video).size() > 0);
 
         const QString cut = pathFor("range-cut.raw");
         p->slotCutRawFile(cut, m_dir.path(), 1100000, 1400000);
-        QTRY_COMPARE(r.log.count("loading 0"), 2);
-        QCOMPARE(tips.count(), 2);
-        QCOMPARE(tips[1][0].toString(), QString("Export raw file success!"));
+        WAIT_COMPARE(r.log().count("loading 0"), 2);
+        QCOMPARE(r.tips().size(), size_t(2));
+        QCOMPARE(r.tips()[1].text, QString("Export raw file success!"));
         auto reader = vexadin::DvsFileReader::createFileReader(cut.toStdString());
         QVERIFY(reader && reader->open());
         uint64_t first = 0, last = 0;
@@ -538,8 +621,8 @@ private slots:
         p->slotExportVideo(badVideo, m_dir.path(), 1400000, 1100000);
         p->slotCutRawFile(pathFor("missing-folder/x.raw"), m_dir.path(), 1100000, 1400000);
         p->slotCutRawFile(path, m_dir.path(), 1100000, 1400000); // onto the open recording
-        QTRY_COMPARE(r.log.count("loading 0"), 5);
-        QCOMPARE(tips.count(), 2);
+        WAIT_COMPARE(r.log().count("loading 0"), 5);
+        QCOMPARE(r.tips().size(), size_t(2));
         QVERIFY(!QFileInfo::exists(badVideo));
         auto original = vexadin::DvsFileReader::createFileReader(path.toStdString());
         QVERIFY(original && original->open() && original->getEndTimestamp(last));
