@@ -1,3 +1,4 @@
+#include "ui/mainwidget.h"
 #include "widgets/settingdisplayitem.h"
 #include "widgets/settingitembox.h"
 #include "widgets/sidebarcamerasettingui.h"
@@ -38,6 +39,7 @@ private slots:
     void choosingAnEntryAppliesItOnce();
     void invalidTextKeepsMarkingWhenLeft();
     void panelForwardsAndDisablesSlowRate();
+    void mainWindowShowsPanelAtStart();
 };
 
 void TstDisplaySettings::typedDigitIsAppliedAndCompletedWithMs()
@@ -218,6 +220,21 @@ void TstDisplaySettings::panelForwardsAndDisablesSlowRate()
     QVERIFY(panel.displayItem()->accumulationTimeBox()->isEnabled());
     panel.setSlowRateEnabled(true);
     QVERIFY(panel.displayItem()->slowRateBox()->isEnabled());
+}
+
+void TstDisplaySettings::mainWindowShowsPanelAtStart()
+{
+    MainWidget window;
+    window.show();
+    auto *panel = qobject_cast<SidebarCameraSettingUI *>(window.sidePanel(MainWidget::DisplayPanel));
+    QVERIFY(panel);
+    QVERIFY(panel->isVisible());
+    QVERIFY(window.findChild<QWidget *>(QStringLiteral("pb_fold_setting"))->property("checked").toBool());
+
+    // Opening a recording enables the slow rate (a camera disables it).
+    panel->setSlowRateEnabled(false);
+    window.openRecording(QStringLiteral("/nonexistent/recording.raw"));
+    QVERIFY(panel->displayItem()->slowRateBox()->isEnabled());
 }
 
 QTEST_MAIN(TstDisplaySettings)

@@ -1,5 +1,6 @@
 #include "app/appsettings.h"
 #include "processing/vxeventprocessor.h"
+#include "ui/mainwidget.h"
 #include "ui/vxgeneralsetting.h"
 #include "widgets/vxcombobox.h"
 #include "widgets/vxcomboboxbase.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -108,6 +110,7 @@ private slots:
     void saveStoresEveryFieldAndSignals();
     void savingDarkRecoloursTheNextFrame();
     void folderChooserStartsInStoredFolder();
+    void mainWindowOpensItFromButtonAndMenu();
 
 private:
     QTemporaryDir m_dirs;
@@ -354,6 +357,44 @@ void TstGeneralSetting::folderChooserStartsInStoredFolder()
     answer(true);
     click(d, "pb_select_dir");
     QCOMPARE(field->text(), m_dirs.filePath("chosen"));
+}
+
+void TstGeneralSetting::mainWindowOpensItFromButtonAndMenu()
+{
+    MainWidget window;
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("pb_fold_general_setting"));
+    QVERIFY(button);
+
+    int opened = 0;
+    bool buttonDownWhileOpen = false;
+    auto closeWhenShown = [&] {
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<VxGeneralSetting *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            ++opened;
+            buttonDownWhileOpen = button->isChecked();
+            click(*dialog, "pb_cancel");
+        });
+    };
+
+    closeWhenShown();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(opened, 1);
+    QVERIFY(buttonDownWhileOpen);
+    QVERIFY(!button->isChecked());
+
+    QAction *entry = nullptr;
+    for (QMenu *menu : window.findChildren<QMenu *>()) {
+        for (QAction *action : menu->actions()) {
+            if (action->text() == QLatin1String("General Setting"))
+                entry = action;
+        }
+    }
+    QVERIFY(entry);
+    closeWhenShown();
+    entry->trigger();
+    QCOMPARE(opened, 2);
 }
 
 QTEST_MAIN(TstGeneralSetting)

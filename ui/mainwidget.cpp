@@ -6,7 +6,9 @@
 #include "processing/vxeventprocessor.h"
 #include "ui/vxcutrawfile.h"
 #include "ui/vxexportvideoui.h"
+#include "ui/vxgeneralsetting.h"
 #include "widgets/showimageform.h"
+#include "widgets/sidebarcamerasettingui.h"
 #include "widgets/vxfilepathreminderform.h"
 #include "widgets/vxmessagebox.h"
 #include "widgets/vxthreehandleslider.h"
@@ -102,6 +104,14 @@ void repolish(QWidget *w)
     w->update();
 }
 
+// Modal, without parent, gone when closed. Saved trigger-in settings are
+// taken over by the live camera once one can be opened here.
+void runGeneralSettingDialog()
+{
+    VxGeneralSetting dialog;
+    dialog.exec();
+}
+
 } // namespace
 
 MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
@@ -165,6 +175,12 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
     // Side panels: added here with addSidePanel(), in the order display, APS, DVS.
     // The display panel starts open; with no panel installed the area stays
     // folded to the button column.
+    auto *displayPanel = new SidebarCameraSettingUI;
+    addSidePanel(DisplayPanel, displayPanel);
+    connect(displayPanel, &SidebarCameraSettingUI::signalCumulativeTimeChanged, m_eventProcessor,
+            &VxEventProcessor::setAccTime);
+    connect(displayPanel, &SidebarCameraSettingUI::signalFpsChanged, m_eventProcessor,
+            [processor = m_eventProcessor](uint32_t fps) { processor->setFps(int(fps)); });
     on_pb_fold_setting_clicked(ui->pb_fold_setting->isChecked());
 
     // No camera can be opened from this window yet: the record and view-mode
@@ -357,8 +373,8 @@ void MainWidget::on_pb_fold_aps_setting_clicked(bool checked)
 
 void MainWidget::on_pb_fold_general_setting_clicked()
 {
-    // The button is down only while the general settings dialog is open; the
-    // dialog itself is opened here once it exists.
+    // The button is down only while the general settings dialog is open.
+    runGeneralSettingDialog();
     ui->pb_fold_general_setting->setChecked(false);
 }
 
@@ -419,8 +435,11 @@ void MainWidget::openActionSlot(QAction *action)
         }
         return;
     }
-    // "General Setting" opens its dialog here once the dialog exists; "Save
-    // as...", "Cut Recording" and the rest act through their own connections.
+    if (text == m_texts.generalSetting) {
+        runGeneralSettingDialog();
+        return;
+    }
+    // "Save as...", "Cut Recording" and the rest act through their own connections.
 }
 
 bool MainWidget::askUser(const QString &message, const QString &acceptText, const QString &rejectText)
@@ -471,6 +490,8 @@ void MainWidget::openRecording(const QString &path)
     m_sourceMode = RawRecording;
     emit signalOpenRawFile(path);
 
+    if (auto *display = qobject_cast<SidebarCameraSettingUI *>(m_sidePanels[DisplayPanel]))
+        display->setSlowRateEnabled(true);
     setRecordingControlsEnabled(true);
 }
 
