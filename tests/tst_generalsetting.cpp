@@ -156,6 +156,16 @@ void TstGeneralSetting::opensWithStoredValues()
     QCOMPARE(combo(d, "widget_combobox_color_theme")->currentIndex(), 3);
     QCOMPARE(combo(d, "widget_combobox_color_theme")->count(), 5);
 
+    // A name outside the list is shown and kept as it is (the store then
+    // leaves the colours alone).
+    s.colorType = QStringLiteral("gray");
+    {
+        VxGeneralSetting unknown;
+        QCOMPARE(combo(unknown, "widget_combobox_color_theme")->currentText(), QString("gray"));
+        click(unknown, "pb_save");
+        QCOMPARE(s.colorType, QString("gray"));
+    }
+
     // The page list drives the hidden-tab page stack.
     auto *pages = child<QTabWidget>(d, "tw_settings");
     QCOMPARE(pages->currentIndex(), 0);
