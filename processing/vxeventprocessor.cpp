@@ -332,9 +332,9 @@ void VxEventProcessor::playbackLoop()
                 currentTs_.store(next);
                 if (hasEvents(events))
                     showEvents(*events, next);
-                // A window without events (a quiet stretch) is no reason to stop:
-                // only the range end is.
-                endOfRange = next >= upper;
+                // An empty window (a quiet stretch) plays on; no result at all means the
+                // reader has nothing left (a range end beyond the recording).
+                endOfRange = !events || next >= upper;
             }
             if (endOfRange) {
                 const uint64_t lower = lowerTs_.load();
