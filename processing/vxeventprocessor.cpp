@@ -45,7 +45,7 @@ QImage makeImage(QRgb background)
     return image;
 }
 
-// Reader results: "nothing came back" and "an empty window" look alike to the frame.
+// A playback step draws a frame only for a window that holds events.
 bool hasEvents(const std::shared_ptr<std::vector<vexadin::Event2D>> &events)
 {
     return events && !events->empty();
