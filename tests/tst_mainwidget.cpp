@@ -391,14 +391,14 @@ private slots:
         auto *display = child<QPushButton>(*w, "pb_fold_setting");
         auto *dvs = child<QPushButton>(*w, "pb_fold_dvs_setting");
         auto *aps = child<QPushButton>(*w, "pb_fold_aps_setting");
-        // No panel installed: the area keeps to the button column.
-        QCOMPARE(frame->maximumWidth(), sideBar->width());
+        // The display panel is there from the start and open.
+        QCOMPARE(frame->maximumWidth(), 500);
 
-        auto *displayPanel = new QWidget;
+        QWidget *displayPanel = w->sidePanel(MainWidget::DisplayPanel);
+        QVERIFY(displayPanel);
         auto *apsPanel = new QWidget;
         auto *dvsPanel = new QWidget;
         w->addSidePanel(MainWidget::DvsPanel, dvsPanel);
-        w->addSidePanel(MainWidget::DisplayPanel, displayPanel);
         w->addSidePanel(MainWidget::ApsPanel, apsPanel);
         QVERIFY(display->isChecked());
         QVERIFY(displayPanel->isVisible() && !apsPanel->isVisible() && !dvsPanel->isVisible());
