@@ -625,6 +625,8 @@ void MainWidget::on_pb_win_close_clicked()
 
 void MainWidget::maximizedChanged(bool max)
 {
+    // Also reached by double-clicking the title bar, which bypasses the button.
+    ui->widget_title_bar->setStyleSheet(max ? kTitleBarMaximizedStyle : kTitleBarNormalStyle);
     ui->pb_win_max->setProperty("type", max ? "restore" : "maxsize");
     repolish(ui->pb_win_max);
 }
