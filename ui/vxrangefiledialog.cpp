@@ -1,0 +1,115 @@
+#include "ui/vxrangefiledialog.h"
+
+#include "widgets/vxwindowagent.h"
+
+#include <QAbstractButton>
+#include <QEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QStyle>
+
+namespace {
+
+uint64_t readUnsigned(const QLineEdit *edit)
+{
+    bool ok = false;
+    const qulonglong v = edit->text().trimmed().toULongLong(&ok, 10);
+    return ok ? uint64_t(v) : 0;
+}
+
+} // namespace
+
+VxRangeFileDialog::VxRangeFileDialog(QWidget *parent)
+    : QDialog(parent)
+{
+}
+
+void VxRangeFileDialog::initFields(const Fields &fields, const QString &selectDirTitle)
+{
+    m_fields = fields;
+    m_selectDirTitle = selectDirTitle;
+    m_windowAgent = new VxWindowAgent(this);
+    m_windowAgent->setup(this);
+    m_windowAgent->setTitleBar(m_fields.titleBar);
+    m_windowAgent->setHitTestVisible(m_fields.closeButton, true);
+
+    // The bordered boxes show the focus of the line edit they hold.
+    for (QLineEdit *edit : {m_fields.startTime, m_fields.endTime, m_fields.savePath})
+        edit->installEventFilter(this);
+}
+
+void VxRangeFileDialog::setStartTime(uint64_t start_us)
+{
+    m_fields.startTime->setText(QString::number(start_us));
+}
+
+void VxRangeFileDialog::setEndTime(uint64_t end_us)
+{
+    m_fields.endTime->setText(QString::number(end_us));
+}
+
+void VxRangeFileDialog::setSavePath(const QString &dir)
+{
+    m_fields.savePath->setText(dir);
+}
+
+void VxRangeFileDialog::setFileName(const QString &name)
+{
+    m_fields.fileName->setText(name);
+}
+
+uint64_t VxRangeFileDialog::getStartTime() const
+{
+    return readUnsigned(m_fields.startTime);
+}
+
+uint64_t VxRangeFileDialog::getEndTime() const
+{
+    return readUnsigned(m_fields.endTime);
+}
+
+QString VxRangeFileDialog::getOutputPath() const
+{
+    return m_fields.savePath->text() + "/" + m_fields.fileName->text();
+}
+
+QString VxRangeFileDialog::getSaveDir() const
+{
+    return m_fields.savePath->text();
+}
+
+bool VxRangeFileDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        if (auto *box = qobject_cast<QWidget *>(watched->parent())) {
+            box->setProperty("focused", event->type() == QEvent::FocusIn);
+            box->style()->unpolish(box);
+            box->style()->polish(box);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void VxRangeFileDialog::on_pb_save_clicked()
+{
+    accept();
+}
+
+void VxRangeFileDialog::on_pb_cancel_clicked()
+{
+    close();
+}
+
+void VxRangeFileDialog::on_pb_win_close_clicked()
+{
+    close();
+}
+
+void VxRangeFileDialog::on_pb_select_dir_clicked()
+{
+    const QString dir = QFileDialog::getExistingDirectory(
+        this, m_selectDirTitle, m_fields.savePath->text(),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (!dir.isEmpty())
+        m_fields.savePath->setText(dir);
+}
