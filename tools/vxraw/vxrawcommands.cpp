@@ -46,17 +46,12 @@ std::string oneLine(std::string s)
 
 int fail(std::ostream &err, const std::string &command, int status, const std::string &message)
 {
-    err << "vxraw " << command << ": " << oneLine(message) << '\n';
-    return status;
+    return vxrawFail(err, command, status, message);
 }
 
 bool parseU64(const std::string &s, uint64_t &value)
 {
-    if (s.empty() || s[0] < '0' || s[0] > '9')
-        return false;
-    const char *end = s.data() + s.size();
-    const auto r = std::from_chars(s.data(), end, value);
-    return r.ec == std::errc() && r.ptr == end;
+    return vxrawParseU64(s, value);
 }
 
 // Keeps the driver's own log lines off stderr while a command runs, so a failure
@@ -418,4 +413,19 @@ int runVxraw(int argc, char **argv, std::ostream &out, std::ostream &err)
     for (int i = 1; i < argc; ++i)
         args.emplace_back(argv[i]);
     return runVxrawArgs(args, out, err);
+}
+
+int vxrawFail(std::ostream &err, const std::string &command, int status, const std::string &message)
+{
+    err << "vxraw " << command << ": " << oneLine(message) << '\n';
+    return status;
+}
+
+bool vxrawParseU64(const std::string &s, uint64_t &value)
+{
+    if (s.empty() || s[0] < '0' || s[0] > '9')
+        return false;
+    const char *end = s.data() + s.size();
+    const auto r = std::from_chars(s.data(), end, value);
+    return r.ec == std::errc() && r.ptr == end;
 }

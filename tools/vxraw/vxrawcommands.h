@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -23,3 +24,8 @@ int runVxrawExport(const std::vector<std::string> &args, std::ostream &out, std:
 
 // Usage text printed by "vxraw --help".
 const char *vxrawUsage();
+
+// Shared by the commands: writes "vxraw COMMAND: MESSAGE" as one line and returns status.
+int vxrawFail(std::ostream &err, const std::string &command, int status, const std::string &message);
+// A plain unsigned decimal number (no sign, no blanks), as timestamps are given.
+bool vxrawParseU64(const std::string &s, uint64_t &value);

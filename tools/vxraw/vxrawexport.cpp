@@ -13,22 +13,7 @@ namespace {
 
 int fail(std::ostream &err, int status, const std::string &message)
 {
-    std::string line = message;
-    for (char &c : line) {
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    }
-    err << "vxraw export: " << line << '\n';
-    return status;
-}
-
-bool parseU64(const std::string &s, uint64_t &value)
-{
-    if (s.empty() || s[0] < '0' || s[0] > '9')
-        return false;
-    const char *end = s.data() + s.size();
-    const auto r = std::from_chars(s.data(), end, value);
-    return r.ec == std::errc() && r.ptr == end;
+    return vxrawFail(err, "export", status, message);
 }
 
 } // namespace
@@ -41,9 +26,9 @@ int runVxrawExport(const std::vector<std::string> &args, std::ostream &out, std:
     const std::string &outPath = args[1];
     uint64_t start = 0;
     uint64_t end = 0;
-    if (!parseU64(args[2], start))
+    if (!vxrawParseU64(args[2], start))
         return fail(err, kVxrawUsage, "START_US: not a timestamp in µs: '" + args[2] + "'");
-    if (!parseU64(args[3], end))
+    if (!vxrawParseU64(args[3], end))
         return fail(err, kVxrawUsage, "END_US: not a timestamp in µs: '" + args[3] + "'");
     if (end < start)
         return fail(err, kVxrawUsage, "END_US is before START_US");
