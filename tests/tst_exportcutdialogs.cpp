@@ -54,6 +54,12 @@ private:
         QCOMPARE(d.getEndTime(), UINT64_MAX);
         QCOMPARE(d.getOutputPath(), QString("/data/out/20260101_120000.raw"));
         QCOMPARE(d.getSaveDir(), QString("/data/out"));
+        // A folder too long for the field is shown from its root.
+        const QString deep = "/home/user/" + QString("very_long_folder_name/").repeated(6) + "out";
+        d.setSavePath(deep);
+        QCOMPARE(field(d, "le_save_file_path")->cursorPosition(), 0);
+        QCOMPARE(d.getSaveDir(), deep);
+        d.setSavePath("/data/out");
 
         // Times that do not read as an unsigned decimal number become 0.
         for (const char *text : {"abc", "", "-5", "12x", "1e6", "18446744073709551616"}) {

@@ -129,6 +129,11 @@ private slots:
         QCOMPARE(child<QLabel>(*w, "label_time")->text(), QString("--/ --"));
         QCOMPARE(child<QLabel>(*w, "lb_status_bar")->text(), QString("Bandwidth: Mbps"));
         QCOMPARE(w->size(), QSize(1000, 650));
+        // Nothing to play yet: Space and a click leave the button in its play look.
+        QTest::keyClick(w.get(), Qt::Key_Space);
+        QVERIFY(!child<QPushButton>(*w, "pb_play")->isChecked());
+        child<QPushButton>(*w, "pb_play")->click();
+        QVERIFY(!child<QPushButton>(*w, "pb_play")->isChecked());
     }
 
     void openingAPlainRecordingPlaysIt()

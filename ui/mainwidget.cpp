@@ -233,6 +233,12 @@ void MainWidget::connectEventProcessor()
     connect(p, &VxEventProcessor::signalEndTimeStamp, m_slider, &VxThreeHandleSlider::setMaximum);
     connect(p, &VxEventProcessor::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
     connect(ui->pb_play, &QPushButton::toggled, p, &VxEventProcessor::slotPlaybackCtrl);
+    // With neither a recording nor a camera there is nothing to play: the
+    // button must not stay in its pause look.
+    connect(ui->pb_play, &QPushButton::toggled, this, [this](bool checked) {
+        if (checked && m_sourceMode == Empty)
+            ui->pb_play->setChecked(false);
+    });
     connect(ui->pb_prv, &QPushButton::pressed, p, &VxEventProcessor::preFrame);
     connect(ui->pb_next, &QPushButton::pressed, p, &VxEventProcessor::nextFrame);
     connect(ui->pb_stop, &QPushButton::pressed, p, &VxEventProcessor::slotPlaybackReset);

@@ -50,7 +50,15 @@ void VxRangeFileDialog::setEndTime(uint64_t end_us)
 
 void VxRangeFileDialog::setSavePath(const QString &dir)
 {
+    showFolder(dir);
+}
+
+void VxRangeFileDialog::showFolder(const QString &dir)
+{
     m_fields.savePath->setText(dir);
+    // A folder longer than the field reads from its root rather than from a
+    // cut-off word in the middle.
+    m_fields.savePath->setCursorPosition(0);
 }
 
 void VxRangeFileDialog::setFileName(const QString &name)
@@ -111,5 +119,5 @@ void VxRangeFileDialog::on_pb_select_dir_clicked()
         this, m_selectDirTitle, m_fields.savePath->text(),
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (!dir.isEmpty())
-        m_fields.savePath->setText(dir);
+        showFolder(dir);
 }

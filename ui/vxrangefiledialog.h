@@ -55,6 +55,8 @@ private slots:
     void on_pb_select_dir_clicked();
 
 private:
+    void showFolder(const QString &dir);
+
     Fields m_fields;
     QString m_selectDirTitle;
     VxWindowAgent *m_windowAgent = nullptr;
