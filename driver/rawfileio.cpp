@@ -82,12 +82,17 @@ RawFile RawFile::openForRead(const std::string &path)
 {
     RawFile f;
     f.m_path = path;
-    f.m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
+    // It is cleared again below; for a regular file it changes nothing.
+    f.m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (f.m_fd < 0)
         throw FileIoError(path, RawFormatError::kNoOffset, "cannot open: " + errnoText(errno));
     struct stat st;
     if (::fstat(f.m_fd, &st) != 0 || !S_ISREG(st.st_mode))
         throw FileIoError(path, RawFormatError::kNoOffset, "not a regular file");
+    const int flags = ::fcntl(f.m_fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(f.m_fd, F_SETFL, flags & ~O_NONBLOCK);
     return f;
 }
 

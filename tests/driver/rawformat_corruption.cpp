@@ -11,14 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vexadin;
@@ -282,6 +285,16 @@ TEST(RawFormatCorruption, CraftedFieldsAreCheckedBeforeUse)
         ASSERT_TRUE(r);
         EXPECT_EQ(r->formatWriteVersion(), kWriteVersion + 1);
         expectBlocks(readBack(rec.work), rec, all, "newer write version");
+        // Its reserved footer fields may carry meaning: the index is still used.
+        store32(&b[rec.indexOffset + 4], 7);
+        store32(&b[rec.indexOffset + kIndexHeaderSize + 36], 7);
+        store32(&b[b.size() - kTrailerSize + 4], 7);
+        refreshFooterChecksums(b, rec.indexOffset);
+        spit(rec.work, b, b.size());
+        r = RawFileReader::create(rec.work);
+        ASSERT_TRUE(r && r->open());
+        EXPECT_FALSE(r->indexRebuilt());
+        expectBlocks(readBack(rec.work), rec, all, "newer write version, reserved footer fields set");
     }
     { // Huge header size, huge metadata count.
         auto b = rec.bytes;
@@ -471,4 +484,38 @@ TEST(RawFormatCorruption, KilledWriterLeavesReadablePrefix)
         EXPECT_EQ(r->corruptBlockCount(), 0u);
     }
     std::remove(path.c_str());
+}
+
+TEST(RawFormatCorruption, NonFilesAreRefusedWithoutWaiting)
+{
+    LogCapture log;
+    // A FIFO with no writer: a plain blocking open would wait for one forever.
+    const std::string fifo = vxtest::tempPath("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    bool refused = false;
+    std::thread opener([&] {
+        refused = !DvsFileReader::createFileReader(fifo);
+        done = true;
+    });
+    for (int i = 0; i < 500 && !done; ++i)
+        ::usleep(10000);
+    const bool answered = done;
+    if (!answered) {
+        // Release the stuck open so the test ends instead of hanging.
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    opener.join();
+    EXPECT_TRUE(answered) << "opening a FIFO blocked";
+    EXPECT_TRUE(refused);
+    std::remove(fifo.c_str());
+
+    const std::string dir = vxtest::tempPath("dir");
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir));
+    ::rmdir(dir.c_str());
+    EXPECT_FALSE(DvsFileReader::createFileReader("/dev/null"));
+    EXPECT_EQ(log.count("not a regular file"), 3u);
 }

@@ -4,13 +4,16 @@
 
 #include "driver/driverlog.h"
 #include "driver/rawfilereader.h"
+#include "driver/rawformat.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <sys/stat.h>
 
@@ -54,11 +57,28 @@ bool parseU64(const std::string &s, uint64_t &value)
     return vxrawParseU64(s, value);
 }
 
+// The last driver log line of the running command: the only place that says why the
+// reader factory refused a file (it returns null, not a reader to ask).
+std::mutex g_lastDriverLineMutex;
+std::string g_lastDriverLine;
+
+std::string lastDriverLine()
+{
+    std::lock_guard<std::mutex> lock(g_lastDriverLineMutex);
+    return g_lastDriverLine;
+}
+
 // Keeps the driver's own log lines off stderr while a command runs, so a failure
 // shows as the one line the command writes (from the reader's lastError()).
 class DriverLogSilencer {
 public:
-    DriverLogSilencer() { vexadin::setDriverLogHook([](vexadin::DriverLogLevel, const std::string &) {}); }
+    DriverLogSilencer()
+    {
+        vexadin::setDriverLogHook([](vexadin::DriverLogLevel, const std::string &line) {
+            std::lock_guard<std::mutex> lock(g_lastDriverLineMutex);
+            g_lastDriverLine = line;
+        });
+    }
     ~DriverLogSilencer() { vexadin::setDriverLogHook({}); }
     DriverLogSilencer(const DriverLogSilencer &) = delete;
     DriverLogSilencer &operator=(const DriverLogSilencer &) = delete;
@@ -107,23 +127,6 @@ bool parseArgs(const std::vector<std::string> &args, size_t first, const std::ve
     return true;
 }
 
-// Opens FILE as a recording: 2 when it is missing or not a recording, 1 when it
-// is one of ours but cannot be read, 0 with `reader` set otherwise.
-int openRecording(const std::string &command, const std::string &path, std::ostream &err,
-                  std::unique_ptr<RawFileReader> &reader)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return fail(err, command, kVxrawUsage, path + ": " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode))
-        return fail(err, command, kVxrawUsage, path + ": is a directory");
-    reader = RawFileReader::create(path);
-    if (!reader)
-        return fail(err, command, kVxrawUsage, path + ": not a recording");
-    if (!reader->open())
-        return fail(err, command, kVxrawFailed, path + ": " + reader->lastError());
-    return kVxrawOk;
-}
 
 int cmdInfo(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
@@ -134,7 +137,7 @@ int cmdInfo(const std::vector<std::string> &args, std::ostream &out, std::ostrea
     if (p.positional.size() != 1)
         return fail(err, "info", kVxrawUsage, "expected: vxraw info FILE");
     std::unique_ptr<RawFileReader> reader;
-    if (int status = openRecording("info", p.positional[0], err, reader))
+    if (int status = vxrawOpenRecording("info", p.positional[0], err, reader))
         return status;
     vexadin::DvsFileInfo info;
     if (!reader->getFileInfo(info))
@@ -232,7 +235,7 @@ int cmdDump(const std::vector<std::string> &args, std::ostream &out, std::ostrea
     }
     const bool withTriggers = !p.switches.empty();
     std::unique_ptr<RawFileReader> reader;
-    if (int status = openRecording("dump", p.positional[0], err, reader))
+    if (int status = vxrawOpenRecording("dump", p.positional[0], err, reader))
         return status;
     if (from >= to)
         return kVxrawOk;
@@ -337,7 +340,7 @@ int cmdCut(const std::vector<std::string> &args, std::ostream &out, std::ostream
     if (end < start)
         return fail(err, "cut", kVxrawUsage, "END_US is before START_US");
     std::unique_ptr<RawFileReader> reader;
-    if (int status = openRecording("cut", p.positional[0], err, reader))
+    if (int status = vxrawOpenRecording("cut", p.positional[0], err, reader))
         return status;
     if (!reader->cut(start, end, p.positional[1]))
         return fail(err, "cut", kVxrawFailed, reader->lastError());
@@ -360,7 +363,7 @@ int cmdCheck(const std::vector<std::string> &args, std::ostream &out, std::ostre
         return fail(err, "check", kVxrawUsage, "expected: vxraw check FILE");
     const std::string &path = p.positional[0];
     std::unique_ptr<RawFileReader> reader;
-    if (int status = openRecording("check", path, err, reader))
+    if (int status = vxrawOpenRecording("check", path, err, reader))
         return status;
     std::vector<std::string> problems;
     const bool sound = reader->verifyAll(&problems);
@@ -428,4 +431,40 @@ bool vxrawParseU64(const std::string &s, uint64_t &value)
     const char *end = s.data() + s.size();
     const auto r = std::from_chars(s.data(), end, value);
     return r.ec == std::errc() && r.ptr == end;
+}
+
+int vxrawOpenRecording(const std::string &command, const std::string &path, std::ostream &err,
+                       std::unique_ptr<vexadin::RawFileReader> &reader)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return vxrawFail(err, command, kVxrawUsage, path + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        return vxrawFail(err, command, kVxrawUsage, path + ": is a directory");
+    if (!S_ISREG(st.st_mode)) // a FIFO or device: not a recording, and reading it may block
+        return vxrawFail(err, command, kVxrawUsage, path + ": not a regular file");
+    reader = RawFileReader::create(path);
+    if (!reader) {
+        // Our signature but a header we cannot use (damaged, or a newer format) is bad
+        // data in a recording, not a file of another kind.
+        uint8_t magic[sizeof vexadin::rawformat::kFileMagic] = {};
+        std::FILE *f = std::fopen(path.c_str(), "rb");
+        const bool readable = f != nullptr;
+        const bool ours = f && std::fread(magic, 1, sizeof magic, f) == sizeof magic &&
+                          std::memcmp(magic, vexadin::rawformat::kFileMagic, sizeof magic) == 0;
+        if (f)
+            std::fclose(f);
+        if (!readable)
+            return vxrawFail(err, command, kVxrawFailed, path + ": " + std::strerror(errno));
+        if (!ours)
+            return vxrawFail(err, command, kVxrawUsage, path + ": not a recording");
+        std::string why = lastDriverLine();
+        const std::string prefix = "not a readable recording: ";
+        if (why.compare(0, prefix.size(), prefix) == 0)
+            why.erase(0, prefix.size());
+        return vxrawFail(err, command, kVxrawFailed, why.empty() ? path + ": damaged recording header" : why);
+    }
+    if (!reader->open())
+        return vxrawFail(err, command, kVxrawFailed, path + ": " + reader->lastError());
+    return kVxrawOk;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@
 // Exit statuses: 0 success; 1 bad or damaged data, or a failed operation;
 // 2 wrong usage, a missing file, or a file that is not a recording.
 // A failure writes exactly one line to `err`.
+namespace vexadin {
+class RawFileReader;
+}
+
 enum VxrawExitStatus { kVxrawOk = 0, kVxrawFailed = 1, kVxrawUsage = 2 };
 
 // argv[0] is the program name, as main() receives it.
@@ -29,3 +34,8 @@ const char *vxrawUsage();
 int vxrawFail(std::ostream &err, const std::string &command, int status, const std::string &message);
 // A plain unsigned decimal number (no sign, no blanks), as timestamps are given.
 bool vxrawParseU64(const std::string &s, uint64_t &value);
+// Opens FILE as an opened recording for `command`: 2 when it is missing or not a
+// recording, 1 when it is one of ours but cannot be read (damaged header, newer
+// format, unreadable), 0 with `reader` set otherwise. A failure writes its one line.
+int vxrawOpenRecording(const std::string &command, const std::string &path, std::ostream &err,
+                       std::unique_ptr<vexadin::RawFileReader> &reader);

@@ -3,11 +3,7 @@
 #include "driver/rawfilereader.h"
 #include "driver/videoexporter.h"
 
-#include <cerrno>
-#include <charconv>
-#include <cstring>
 #include <ostream>
-#include <sys/stat.h>
 
 namespace {
 
@@ -33,16 +29,9 @@ int runVxrawExport(const std::vector<std::string> &args, std::ostream &out, std:
     if (end < start)
         return fail(err, kVxrawUsage, "END_US is before START_US");
 
-    struct stat st {};
-    if (::stat(in.c_str(), &st) != 0)
-        return fail(err, kVxrawUsage, in + ": " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode))
-        return fail(err, kVxrawUsage, in + ": is a directory");
-    std::unique_ptr<vexadin::RawFileReader> reader = vexadin::RawFileReader::create(in);
-    if (!reader)
-        return fail(err, kVxrawUsage, in + ": not a recording");
-    if (!reader->open())
-        return fail(err, kVxrawFailed, in + ": " + reader->lastError());
+    std::unique_ptr<vexadin::RawFileReader> reader;
+    if (const int status = vxrawOpenRecording("export", in, err, reader))
+        return status;
 
     std::string error;
     if (!vexadin::exportEventVideo(*reader, start, end, outPath, vexadin::VideoExportOptions{}, &error))
