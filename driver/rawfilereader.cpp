@@ -187,13 +187,15 @@ struct RawFileReader::Impl {
             why = "missing";
             return false;
         }
+        // Reserved fields are ours to check only for the write versions we know.
+        const bool knownWriter = parsed.writeVersion <= kWriteVersion;
         uint8_t t[kTrailerSize];
         file.readAt(fileSize - kTrailerSize, t, kTrailerSize);
         if (std::memcmp(t, kTrailerMagic, 4) != 0) {
             why = "missing";
             return false;
         }
-        if (load32(t + 44) != crc32c(t, 44) || load32(t + 4) != 0) {
+        if (load32(t + 44) != crc32c(t, 44) || (knownWriter && load32(t + 4) != 0)) {
             why = "damaged (trailer checksum)";
             return false;
         }
@@ -211,7 +213,7 @@ struct RawFileReader::Impl {
         std::vector<uint8_t> raw(bytes);
         file.readAt(indexOffset, raw.data(), bytes);
         if (load32(t + 40) != crc32c(raw.data(), bytes) || std::memcmp(raw.data(), kIndexMagic, 4) != 0 ||
-            load32(raw.data() + 4) != 0) {
+            (knownWriter && load32(raw.data() + 4) != 0)) {
             why = "damaged (index checksum)";
             return false;
         }
@@ -236,7 +238,7 @@ struct RawFileReader::Impl {
             const uint64_t minPayload =
                 uint64_t(b.triggerCount) * kTriggerRecordSize + uint64_t(b.eventCount) * packing.wordBytes;
             const bool sized = b.eventCount <= kMaxBlockEvents && b.triggerCount <= kMaxBlockTriggers &&
-                               minPayload <= b.payloadSize && load32(p + 36) == 0;
+                               minPayload <= b.payloadSize && (!knownWriter || load32(p + 36) == 0);
             if (!ordered || !placed || !sized) {
                 why = "inconsistent (entry " + std::to_string(i) + ")";
                 return false;
