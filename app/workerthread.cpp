@@ -7,6 +7,11 @@ WorkerThread::WorkerThread(std::function<void()> task, QObject *parent)
 {
 }
 
+WorkerThread::~WorkerThread()
+{
+    wait();
+}
+
 void WorkerThread::run()
 {
     if (!m_task)

@@ -13,6 +13,9 @@ class WorkerThread : public QThread
 
 public:
     explicit WorkerThread(std::function<void()> task, QObject *parent = nullptr);
+    // Waits for a task still running: destroying a running QThread aborts
+    // the process (e.g. the owner closes while a camera is being opened).
+    ~WorkerThread() override;
 
 signals:
     void taskCompleted();

@@ -88,6 +88,7 @@ private slots:
     void toastOpenDirOpensTheFolder();
     void toastCloseHidesAndLifetimeDeletes();
     void toastIsPlacedAtAnchorBottomLeft();
+    void visibleToastDoesNotKeepProgramRunning();
     void messageBoxResults();
     void toolTipPlacement();
     void toolTipTiming();
@@ -199,6 +200,32 @@ void TstNotifications::toastIsPlacedAtAnchorBottomLeft()
             >= child<QLabel>(second, "lb_show_tips")->sizeHint().width());
     delete first;
     delete second;
+}
+
+void TstNotifications::visibleToastDoesNotKeepProgramRunning()
+{
+    QWidget window;
+    window.resize(400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QPointer<VxFilePathReminderForm> toast = VxFilePathReminderForm::showAt(&window, "saved");
+    QVERIFY(toast && toast->isVisible());
+
+    // The user closes the main window while the toast is still up: the
+    // event loop must end then, not when the toast's 5 s are over.
+    bool forced = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, this, [&] {
+        forced = true;
+        QCoreApplication::quit();
+    });
+    watchdog.start(3000);
+    QTimer::singleShot(0, &window, &QWidget::close);
+    QApplication::exec();
+    QVERIFY(!forced);
+    // The end of the program takes the toast with it.
+    QVERIFY(toast.isNull());
 }
 
 void TstNotifications::messageBoxResults()

@@ -24,6 +24,7 @@ private slots:
     void formatTimestampUs();
     void workerThreadRunsTaskOnItsOwnThread();
     void workerThreadWithoutTaskEmitsNothing();
+    void destroyingRunningWorkerThreadWaitsForTask();
 };
 
 void TstVxUtils::ensureDirExistsCreatesParents()
@@ -165,6 +166,27 @@ void TstVxUtils::workerThreadWithoutTaskEmitsNothing()
     worker.start();
     QVERIFY(worker.wait(5000));
     QCOMPARE(completed.load(), 0);
+}
+
+void TstVxUtils::destroyingRunningWorkerThreadWaitsForTask()
+{
+    std::atomic<bool> release{false};
+    std::atomic<bool> started{false};
+    std::atomic<bool> finished{false};
+    {
+        WorkerThread worker([&] {
+            started = true;
+            while (!release.load())
+                QThread::msleep(1);
+            QThread::msleep(50);
+            finished = true;
+        });
+        worker.start();
+        QTRY_VERIFY(started.load());
+        release = true;
+        // Leaving the scope destroys the thread object mid-task.
+    }
+    QVERIFY(finished.load());
 }
 
 QTEST_GUILESS_MAIN(TstVxUtils)

@@ -1,6 +1,7 @@
 #include "widgets/vxfilepathreminderform.h"
 #include "ui_vxfilepathreminderform.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QLayout>
@@ -17,6 +18,12 @@ VxFilePathReminderForm::VxFilePathReminderForm(QString tips, int type, QString f
     ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    // A toast is a parentless window: left as it is, one still on screen
+    // would keep the program running after the main window has closed.
+    // At the end of the event loop it goes with the rest of the program.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
 
     ui->lb_show_tips->setText(tips);
     if (file_path.isEmpty())
