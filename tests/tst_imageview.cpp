@@ -7,15 +7,18 @@
 
 namespace {
 
-void wheel(VxGraphicsView *view, int steps)
+void sendWheel(VxGraphicsView *view, QPoint angleDelta, Qt::ScrollPhase phase = Qt::NoScrollPhase)
 {
     const QPointF pos = QPointF(view->viewport()->rect().center()) + QPointF(37, -21);
-    for (int i = 0; i < qAbs(steps); ++i) {
-        QWheelEvent ev(pos, view->viewport()->mapToGlobal(pos), QPoint(),
-                       QPoint(0, steps > 0 ? 120 : -120), Qt::NoButton, Qt::NoModifier,
-                       Qt::NoScrollPhase, false);
-        QApplication::sendEvent(view->viewport(), &ev);
-    }
+    QWheelEvent ev(pos, view->viewport()->mapToGlobal(pos), QPoint(), angleDelta, Qt::NoButton,
+                   Qt::NoModifier, phase, false);
+    QApplication::sendEvent(view->viewport(), &ev);
+}
+
+void wheel(VxGraphicsView *view, int steps)
+{
+    for (int i = 0; i < qAbs(steps); ++i)
+        sendWheel(view, QPoint(0, steps > 0 ? 120 : -120));
 }
 
 double scaleOf(const VxGraphicsView *view)
@@ -42,6 +45,7 @@ private slots:
     void cleanup();
     void startsWithGreyFittedPicture();
     void wheelZoomStopsAtLimits();
+    void wheelWithoutVerticalTurnDoesNotZoom();
     void inAndOutReturnsToFitted();
     void doubleClickRefits();
     void resizeRefitsAndResetsZoom();
@@ -96,6 +100,18 @@ void TstImageView::wheelZoomStopsAtLimits()
     wheel(view, -100);
     QCOMPARE(view->zoom(), 1.0);
     QVERIFY(qFuzzyCompare(scaleOf(view), fitted));
+}
+
+void TstImageView::wheelWithoutVerticalTurnDoesNotZoom()
+{
+    wheel(view, 3);
+    const QTransform zoomed = view->transform();
+    // Sideways swipes and the closing event of a touchpad gesture carry no
+    // vertical turn: they must not count as a step out.
+    sendWheel(view, QPoint(120, 0));
+    sendWheel(view, QPoint(0, 0), Qt::ScrollEnd);
+    QCOMPARE(view->transform(), zoomed);
+    QVERIFY(qFuzzyCompare(view->zoom(), qPow(1.1, 3)));
 }
 
 void TstImageView::inAndOutReturnsToFitted()

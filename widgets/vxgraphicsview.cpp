@@ -30,12 +30,15 @@ void VxGraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
 
 void VxGraphicsView::wheelEvent(QWheelEvent *event)
 {
-    if (event->angleDelta().y() > 0) {
+    const int delta = event->angleDelta().y();
+    if (delta > 0) {
         if (zoom() < maxZoom_) {
             scale(kZoomStep, kZoomStep);
             ++zoomSteps_;
         }
-    } else if (zoom() > minZoom_) {
+    } else if (delta < 0 && zoom() > minZoom_) {
+        // A zero vertical delta (a sideways swipe, the end of a touchpad
+        // gesture) asks for no zoom at all.
         scale(1.0 / kZoomStep, 1.0 / kZoomStep);
         --zoomSteps_;
     }
