@@ -485,6 +485,26 @@ void TestSettingItems::comboListOpensFromReadOnlyTextWithHalo()
     QVERIFY(halo->styleSheet().startsWith(QStringLiteral("border: 2px solid transparent;")));
     QVERIFY(combo->styleSheet().contains(QStringLiteral("color: #A7A7A7;")));
     QCOMPARE(combo->currentIndex(), 0);
+
+    // Opened and closed again before the event loop turns: the late halo
+    // update must not light up a closed box.
+    combo->showPopup();
+    combo->hidePopup();
+    QTest::qWait(20);
+    QVERIFY(halo->styleSheet().startsWith(QStringLiteral("border: 2px solid transparent;")));
+    QVERIFY(combo->styleSheet().contains(QStringLiteral("color: #A7A7A7;")));
+
+    // An empty list opens nothing, so nothing may look open.
+    SettingBaseWithComboBox empty("afk_mode");
+    empty.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&empty));
+    VXComboBoxBase *emptyCombo = empty.findChild<VXComboBoxBase *>();
+    QSignalSpy emptyShown(emptyCombo, &VXComboBoxBase::popupShown);
+    QTest::mouseClick(emptyCombo->lineEdit(), Qt::LeftButton);
+    QCOMPARE(emptyShown.count(), 1);
+    QTest::qWait(20);
+    QVERIFY(empty.findChild<QWidget *>(QStringLiteral("comboBoxWidget"))
+                ->styleSheet().startsWith(QStringLiteral("border: 2px solid transparent;")));
 }
 
 void TestSettingItems::sliderClickJumpsOnce()

@@ -5,6 +5,7 @@
 #include "widgets/vxcomboboxbase.h"
 #include "widgets/vxstyle.h"
 
+#include <QAbstractItemView>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
@@ -27,6 +28,10 @@ VxComboBox::VxComboBox(QWidget *parent)
         // The pop-up is not on screen yet when this arrives; colour the halo
         // once it is.
         QTimer::singleShot(0, this, [this] {
+            // Closed again in the meantime, or never opened (an empty list
+            // shows none): the idle look set on closing must stay.
+            if (!ui->cb_combox_in_widget->view()->isVisible())
+                return;
             setHaloColor(kHaloActive);
             setTextColor(kTextActive);
         });
