@@ -579,6 +579,37 @@ private slots:
 
     // --- export and cut ---------------------------------------------------------
 
+    // The engine blocks nothing while an export or cut runs (the waiting window does):
+    // playing, stepping and seeking on the same recording meanwhile must stay correct.
+    void playbackWhileExportAndCutRun()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 3000000, 50);
+        const QString path = writeRecording("busy.raw", ev);
+        Relay r;
+        auto p = makeProcessor();
+        r.attach(p.get());
+        QVERIFY(load(*p, r, path));
+        r.clearLog();
+        p->slotExportVideo(pathFor("busy.mp4"), m_dir.path(), 1000000, 3000000);
+        p->slotCutRawFile(pathFor("busy-cut.raw"), m_dir.path(), 1500000, 2500000);
+        p->slotPlaybackCtrl(true);
+        QThread::msleep(100);
+        p->setPlayPos(2000000);
+        p->nextFrame();
+        p->preFrame();
+        QCOMPARE(r.positions().back(), uint64_t(2033333));
+        p->slotPlaybackCtrl(true);
+        WAIT_COMPARE(r.log().count("loading 0"), 2);
+        p->slotPlaybackCtrl(false);
+        QCOMPARE(r.tips().size(), size_t(2));
+        auto cut = vexadin::DvsFileReader::createFileReader(pathFor("busy-cut.raw").toStdString());
+        QVERIFY(cut && cut->open());
+        const auto events = cut->readRange(0, ~uint64_t(0));
+        QVERIFY(events);
+        QCOMPARE(events->size(), size_t((2500000 - 1500000) / 50 + 1));
+    }
+
     void exportAndCutNotifyOnceOnSuccess()
     {
         std::vector<Event2D> ev;
