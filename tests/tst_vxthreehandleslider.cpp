@@ -92,6 +92,23 @@ private slots:
         QCOMPARE(range.last().at(1).toULongLong(), 9000000ull);
         QCOMPARE(s->lowerValue(), uint64_t(1000000));
         QCOMPARE(s->upperValue(), uint64_t(9000000));
+
+        // A position outside the new range (the previous recording's, or the
+        // initial middle of the 64-bit range) goes to the new start, so the
+        // centre handle stays on the track.
+        auto fresh = std::make_unique<VxThreeHandleSlider>(nullptr, 1, 1);
+        fresh->resize(532, 30);
+        fresh->setMinimum(1000000);
+        fresh->setMaximum(7000000);
+        QCOMPARE(fresh->centerValue(), uint64_t(1000000));
+        QCOMPARE(fresh->centerHandleRect().x(), 3);
+        fresh->setCenterValue(4000000);
+        fresh->setMinimum(5000000);
+        fresh->setMaximum(8000000);
+        QCOMPARE(fresh->centerValue(), uint64_t(5000000));
+        fresh->setCenterValue(6000000);
+        fresh->setMaximum(9000000); // still inside: kept
+        QCOMPARE(fresh->centerValue(), uint64_t(6000000));
     }
 
     void modeSwitchReportsTheWholeRangeEachTime()

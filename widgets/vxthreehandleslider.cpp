@@ -171,6 +171,7 @@ void VxThreeHandleSlider::setMinimum(uint64_t aMinimum)
     // moment, which must not wrap the span around.
     m_span = m_maximum >= m_minimum ? m_maximum - m_minimum : 0;
     m_lowerValue = aMinimum;
+    keepCenterInRange();
     update();
     emit rangeChanged(m_minimum, m_maximum);
 }
@@ -180,8 +181,18 @@ void VxThreeHandleSlider::setMaximum(uint64_t aMaximum)
     m_maximum = aMaximum;
     m_span = m_maximum >= m_minimum ? m_maximum - m_minimum : 0;
     m_upperValue = aMaximum;
+    keepCenterInRange();
     update();
     emit rangeChanged(m_minimum, m_maximum);
+}
+
+void VxThreeHandleSlider::keepCenterInRange()
+{
+    // A new range belongs to a newly opened recording, which plays from its
+    // start; a position left over from the previous one would put the centre
+    // handle off the track until the first frame arrives.
+    if (m_centerValue < m_lowerValue || m_centerValue > m_upperValue)
+        m_centerValue = m_lowerValue;
 }
 
 void VxThreeHandleSlider::paintEvent(QPaintEvent *)

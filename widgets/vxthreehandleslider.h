@@ -73,6 +73,7 @@ private:
     uint64_t valueFromPixels(double pixels) const;
     uint64_t valueAt(int p) const { return valueFromPixels(double(p) - 13.0); }
     uint64_t clampToRange(uint64_t value) const;
+    void keepCenterInRange();
     void applyColours(bool enabled);
 
     uint64_t m_minimum = 0;
