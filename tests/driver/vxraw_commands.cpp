@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using vexadin::Event2D;
@@ -163,7 +164,13 @@ TEST(VxrawUsage, MissingFilesAndNonRecordingsAreStatusTwo)
         EXPECT_ONE_ERROR_LINE(r, 2);
         EXPECT_EQ(r.err, "vxraw " + cmd + ": " + text + ": not a recording\n");
     }
-    VxrawRun r = vxraw({"cut", text, missing, "0", "10"});
+    const std::string fifo = vxtest::tempPath("vxraw-fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // opening it for reading would wait for a writer
+    EXPECT_EQ(vxraw({"info", fifo}).err, "vxraw info: " + fifo + ": not a regular file\n");
+    VxrawRun r = vxraw({"export", fifo, fifo + ".mp4", "0", "1"});
+    EXPECT_ONE_ERROR_LINE(r, 2);
+    std::remove(fifo.c_str());
+    r = vxraw({"cut", text, missing, "0", "10"});
     EXPECT_ONE_ERROR_LINE(r, 2);
     r = vxraw({"convert", missing, text + ".raw"});
     EXPECT_ONE_ERROR_LINE(r, 2);
@@ -174,6 +181,30 @@ TEST(VxrawUsage, MissingFilesAndNonRecordingsAreStatusTwo)
                          + ": not a text event list: line 1: expected 4 fields 't x y p', found 5 "
                            "(expected 't x y p' text lines or AEDAT 4.0)\n");
     std::remove(text.c_str());
+}
+
+TEST(VxrawUsage, RecordingWithUnusableHeaderIsBadDataNotUsage)
+{
+    Fixture f;
+    const std::string original = readFile(f.path);
+    std::string bytes = original;
+    bytes[20] ^= 0x01; // reserved flags: the header checksum no longer matches
+    writeFile(f.path, bytes);
+    for (const std::string cmd : {"info", "dump", "check"}) {
+        const VxrawRun r = vxraw({cmd, f.path});
+        EXPECT_ONE_ERROR_LINE(r, 1);
+        EXPECT_NE(r.err.find("header checksum mismatch"), std::string::npos) << r.err;
+    }
+    VxrawRun r = vxraw({"export", f.path, f.path + ".mp4", "0", "10"});
+    EXPECT_ONE_ERROR_LINE(r, 1);
+
+    bytes = original;
+    bytes[8] = 9; // read version 9
+    writeFile(f.path, bytes);
+    r = vxraw({"cut", f.path, f.path + ".cut", "1000", "1100"});
+    EXPECT_ONE_ERROR_LINE(r, 1);
+    EXPECT_NE(r.err.find("needs a newer program"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(f.path + ".cut").good());
 }
 
 TEST(VxrawInfo, ReportsHeaderAndIndexFacts)
