@@ -345,6 +345,14 @@
         <source>Open Dir</source>
         <translation>Open Dir</translation>
     </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
 </context>
 <context>
     <name>VxGeneralSetting</name>

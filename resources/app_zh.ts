@@ -345,6 +345,14 @@
         <source>Open Dir</source>
         <translation>打开目录</translation>
     </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
 </context>
 <context>
     <name>VxGeneralSetting</name>

@@ -37,14 +37,14 @@ VxFilePathReminderForm::VxFilePathReminderForm(QString tips, int type, QString f
         ui->widget_item->setStyleSheet(
             "QWidget#widget_item{background-color:#FEFBF4;border:1px solid #F9BF37;border-radius:3px;color:#555555;}");
         ui->pb_logo->setStyleSheet("image: url(:/img/assets/icon_toasts_warning.svg);");
-        ui->lb_title->setText("Warning");
+        ui->lb_title->setText(tr("Warning"));
         ui->lb_title->setStyleSheet("font: 12px \"Noto Sans SC Medium\";color: #F9BF37;");
         break;
     case static_cast<int>(VxMessageType::Error):
         ui->widget_item->setStyleSheet(
             "QWidget#widget_item{background-color:#FFF6F6;border:1px solid #FF6058;border-radius:3px;color:#555555;}");
         ui->pb_logo->setStyleSheet("image: url(:/img/assets/icon_toasts_error.svg);");
-        ui->lb_title->setText("Error");
+        ui->lb_title->setText(tr("Error"));
         ui->lb_title->setStyleSheet("font: 12px \"Noto Sans SC Medium\";color: #FF6058;");
         break;
     default:
