@@ -8,9 +8,10 @@ PKGS=(
   qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
   libgl-dev libxkbcommon-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-  liblz4-dev libzstd-dev
+  liblz4-dev libzstd-dev nlohmann-json3-dev libhdf5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-fonttools fonts-noto-cjk-extra
+  xvfb openbox xdotool x11-utils imagemagick desktop-file-utils xdg-utils shared-mime-info
 )
 missing=()
 for p in "${PKGS[@]}"; do

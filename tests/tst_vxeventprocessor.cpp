@@ -1,3 +1,4 @@
+// vx-test-labels: tsan
 // Playback, rendering, export and cut of VxEventProcessor, driven by real recordings
 // written with our writer. Worker signals are recorded under a mutex (see Relay);
 // QSignalSpy watches the signals that the GUI-thread slots emit themselves.

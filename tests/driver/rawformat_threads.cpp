@@ -1,3 +1,4 @@
+// vx-test-labels: tsan
 // One reader used by a playback thread and by cut / inspection workers at the same
 // time: every thread gets exactly the data it asked for. Also run under ThreadSanitizer.
 #include "driver/rawfilereader.h"

@@ -1,3 +1,4 @@
+// vx-fuzz: corpus=corpus-importers seconds=30
 // libFuzzer target: arbitrary bytes through the vxraw importers (AEDAT 4.0 with its
 // hand-parsed FlatBuffers and LZ4/Zstandard packets, and text event lists).
 #include "aedat4importer.h"
