@@ -1,13 +1,10 @@
 #pragma once
 
 #include "camera/cameratool.h"
-#include "camera/event2d.h"
-#include "driver/simulatedscene.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,7 +13,7 @@ namespace vexadin {
 // A CameraTool over a table of typed parameters, each with its range. Reads and
 // writes may come from any thread; the producer thread takes consistent copies.
 // Setters refuse (false, old value kept) unknown names, wrong types and values
-// outside the range; accept() lets a tool refuse combinations (ROI window).
+// outside the range; acceptInt() lets a tool refuse combinations (ROI window).
 class ParameterTool : public CameraTool {
 public:
     ~ParameterTool() override;
@@ -60,70 +57,6 @@ protected:
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
-};
-
-// Stages applied to every slice on the producer thread, in camera order:
-// ROI, trail filter, anti-flicker, rate control. Each keeps its own per-pixel
-// state; only the producer thread calls apply().
-class EventFilterStage {
-public:
-    virtual ~EventFilterStage() = default;
-    // Filters the slice [sliceStart, sliceEnd) in place (events stay in time order).
-    virtual void apply(std::vector<Event2D> &events, uint64_t sliceStart, uint64_t sliceEnd) = 0;
-};
-
-class BiasesTool : public ParameterTool {
-public:
-    BiasesTool();
-    PixelModelSettings settings() const; // the pixel model these biases give
-};
-
-class TriggerInTool : public ParameterTool {
-public:
-    explicit TriggerInTool(int channels = 2);
-    int channelCount() const;
-    bool channelEnabled(int channel) const;
-};
-
-class RoiTool : public ParameterTool, public EventFilterStage {
-public:
-    RoiTool(uint16_t sensorWidth, uint16_t sensorHeight);
-    void apply(std::vector<Event2D> &events, uint64_t sliceStart, uint64_t sliceEnd) override;
-
-protected:
-    bool acceptInt(const std::string &name, int value) override;
-
-private:
-    uint16_t sensorWidth_;
-    uint16_t sensorHeight_;
-};
-
-class EventTrailFilterTool : public ParameterTool, public EventFilterStage {
-public:
-    EventTrailFilterTool(uint16_t sensorWidth, uint16_t sensorHeight);
-    ~EventTrailFilterTool() override;
-    void apply(std::vector<Event2D> &events, uint64_t sliceStart, uint64_t sliceEnd) override;
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-class AntiFlickerTool : public ParameterTool, public EventFilterStage {
-public:
-    AntiFlickerTool(uint16_t sensorWidth, uint16_t sensorHeight);
-    ~AntiFlickerTool() override;
-    void apply(std::vector<Event2D> &events, uint64_t sliceStart, uint64_t sliceEnd) override;
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-class EventRateControlTool : public ParameterTool, public EventFilterStage {
-public:
-    EventRateControlTool();
-    void apply(std::vector<Event2D> &events, uint64_t sliceStart, uint64_t sliceEnd) override;
 };
 
 } // namespace vexadin

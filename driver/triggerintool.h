@@ -1,0 +1,14 @@
+#pragma once
+
+#include "driver/parametertool.h"
+
+namespace vexadin {
+
+class TriggerInTool : public ParameterTool {
+public:
+    explicit TriggerInTool(int channels = 2);
+    int channelCount() const;
+    bool channelEnabled(int channel) const;
+};
+
+} // namespace vexadin
