@@ -2,6 +2,33 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>CamerasList</name>
+    <message>
+        <source>CamerasList</source>
+        <translation>CamerasList</translation>
+    </message>
+    <message>
+        <source>Open a camera</source>
+        <translation>Open a camera</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>Camera List</translation>
+    </message>
+    <message>
+        <source>Search Cameras...</source>
+        <translation>Search Cameras...</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Open</translation>
+    </message>
+</context>
+<context>
     <name>InitDialog</name>
     <message>
         <source>Dialog</source>
@@ -125,6 +152,30 @@
     <message>
         <source>Please open a raw file first.</source>
         <translation>Please open a raw file first.</translation>
+    </message>
+    <message>
+        <source>Open camera: </source>
+        <translation>Open camera: </translation>
+    </message>
+    <message>
+        <source>failed.</source>
+        <translation>failed.</translation>
+    </message>
+    <message>
+        <source> Bandwidth: </source>
+        <translation> Bandwidth: </translation>
+    </message>
+    <message>
+        <source> Events: </source>
+        <translation> Events: </translation>
+    </message>
+    <message>
+        <source>Save file success!</source>
+        <translation>Save file success!</translation>
+    </message>
+    <message>
+        <source>Recording could not be started.</source>
+        <translation>Recording could not be started.</translation>
     </message>
 </context>
 <context>
@@ -352,6 +403,21 @@
     <message>
         <source>Error</source>
         <translation>Error</translation>
+    </message>
+</context>
+<context>
+    <name>VxFileRecorder</name>
+    <message>
+        <source>Recording file ... </source>
+        <translation>Recording file ... </translation>
+    </message>
+    <message>
+        <source>Currently being recorded.</source>
+        <translation>Currently being recorded.</translation>
+    </message>
+    <message>
+        <source>Recording end</source>
+        <translation>Recording end</translation>
     </message>
 </context>
 <context>

@@ -2,6 +2,33 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>CamerasList</name>
+    <message>
+        <source>CamerasList</source>
+        <translation>相机列表</translation>
+    </message>
+    <message>
+        <source>Open a camera</source>
+        <translation>打开相机</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>相机列表</translation>
+    </message>
+    <message>
+        <source>Search Cameras...</source>
+        <translation>搜索相机...</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+</context>
+<context>
     <name>InitDialog</name>
     <message>
         <source>Dialog</source>
@@ -125,6 +152,30 @@
     <message>
         <source>Please open a raw file first.</source>
         <translation>请先打开 Raw 文件。</translation>
+    </message>
+    <message>
+        <source>Open camera: </source>
+        <translation>打开相机：</translation>
+    </message>
+    <message>
+        <source>failed.</source>
+        <translation>失败。</translation>
+    </message>
+    <message>
+        <source> Bandwidth: </source>
+        <translation> 带宽：</translation>
+    </message>
+    <message>
+        <source> Events: </source>
+        <translation> 事件：</translation>
+    </message>
+    <message>
+        <source>Save file success!</source>
+        <translation>文件保存成功！</translation>
+    </message>
+    <message>
+        <source>Recording could not be started.</source>
+        <translation>无法开始录制。</translation>
     </message>
 </context>
 <context>
@@ -352,6 +403,21 @@
     <message>
         <source>Error</source>
         <translation>错误</translation>
+    </message>
+</context>
+<context>
+    <name>VxFileRecorder</name>
+    <message>
+        <source>Recording file ... </source>
+        <translation>正在录制文件... </translation>
+    </message>
+    <message>
+        <source>Currently being recorded.</source>
+        <translation>正在录制中。</translation>
+    </message>
+    <message>
+        <source>Recording end</source>
+        <translation>录制结束</translation>
     </message>
 </context>
 <context>

@@ -1,8 +1,13 @@
 #include "ui/mainwidget.h"
 #include "ui_mainwidget.h"
 
+#include "Utility/vxfilerecorder.h"
 #include "app/appsettings.h"
 #include "app/vxutils.h"
+#include "app/workerthread.h"
+#include "camera/cameraslist.h"
+#include "camera/dvscamera.h"
+#include "camera/dvscameramanager.h"
 #include "processing/vxeventprocessor.h"
 #include "ui/vxcutrawfile.h"
 #include "ui/vxexportvideoui.h"
@@ -15,6 +20,9 @@
 #include "widgets/vxtooltip.h"
 #include "widgets/vxwindowagent.h"
 #include "widgets/waitingwin.h"
+
+#include <algorithm>
+#include <utility>
 
 #include <QApplication>
 #include <QDateTime>
@@ -104,18 +112,30 @@ void repolish(QWidget *w)
     w->update();
 }
 
-// Modal, without parent, gone when closed. Saved trigger-in settings are
-// taken over by the live camera once one can be opened here.
-void runGeneralSettingDialog()
-{
-    VxGeneralSetting dialog;
-    dialog.exec();
-}
-
 } // namespace
 
-MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
+struct MainWidget::CallbackGate {
+    std::mutex mutex;
+    MainWidget *window = nullptr;
+
+    template <typename F> void run(F &&f)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (window)
+            f(window);
+    }
+    void close()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        window = nullptr;
+    }
+};
+
+MainWidget::MainWidget(QWidget *parent)
+    : QWidget(parent), ui(new Ui::Widget), m_cameraManager(std::make_unique<vexadin::DvsCameraManager>()),
+      m_callbackGate(std::make_shared<CallbackGate>())
 {
+    m_callbackGate->window = this;
     ui->setupUi(this);
     resize(1000, 650);
     setMinimumSize(1000, 650);
@@ -142,6 +162,7 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
 
     m_settings = &AppSettings::instance();
     m_eventProcessor = new VxEventProcessor(m_settings);
+    m_fileRecorder = new VxFileRecorder;
 
     m_slider = new VxThreeHandleSlider(nullptr, VxThreeHandleSlider::Horizontal, VxThreeHandleSlider::CenterOnly);
     m_slider->setEnabled(false);
@@ -181,10 +202,11 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
             &VxEventProcessor::setAccTime);
     connect(displayPanel, &SidebarCameraSettingUI::signalFpsChanged, m_eventProcessor,
             [processor = m_eventProcessor](uint32_t fps) { processor->setFps(int(fps)); });
+    connect(displayPanel, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this,
+            &MainWidget::setLiveAccumulationTime, Qt::DirectConnection);
     on_pb_fold_setting_clicked(ui->pb_fold_setting->isChecked());
 
-    // No camera can be opened from this window yet: the record and view-mode
-    // buttons only mean something with one.
+    // The record and view-mode buttons only mean something with a camera.
     ui->pb_record->setEnabled(false);
     ui->pb_viewer_type->setStyleSheet(viewerTypeStyle("Fusion"));
     ui->pb_viewer_type->setEnabled(false);
@@ -201,17 +223,33 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
     qRegisterMetaType<VxMessageType>("VxMessageType");
     qRegisterMetaType<uint64_t>("uint64_t");
 
+    connect(this, SIGNAL(triggerEventsToShow()), this, SLOT(getEventsToShow()));
+    connect(this, SIGNAL(triggerShowPixmap(QPixmap*)), this, SLOT(getEventsToShow(QPixmap*)));
     connect(this, &MainWidget::setShowCameraLiveUI, this, &MainWidget::showCameraPlayingUI);
     connect(this, &MainWidget::resetShowCameraFormTitle, this, &MainWidget::setShowTitleInfo);
     connect(this, &MainWidget::toShowCameraSerial, this, &MainWidget::showCameraSerial);
     connect(this, &MainWidget::toShowCameraTimestamp, this, &MainWidget::showTimeStamp);
     connect(this, &MainWidget::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
             Qt::QueuedConnection);
+    connect(this, &MainWidget::signalRecByTime, m_fileRecorder, &VxFileRecorder::recordingTime);
+    connect(m_fileRecorder, &VxFileRecorder::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
+            Qt::QueuedConnection);
     connectEventProcessor();
 }
 
 MainWidget::~MainWidget()
 {
+    // From here on no camera callback reaches the window.
+    m_callbackGate->close();
+    if (ui->pb_play->isChecked())
+        on_pb_play_clicked(false);
+    stopLiveThread(); // also a loop that ended by itself on a lost connection
+    // Closing during a manual recording still leaves a finished file.
+    if (m_recording.load())
+        stopManualRecording(false);
+    stopRecordClock();
+    releaseDvsCamera();
+
     delete m_eventProcessor;
     m_eventProcessor = nullptr;
     delete m_waitingWin;
@@ -219,6 +257,10 @@ MainWidget::~MainWidget()
     for (const QPointer<QWidget> &toast : std::as_const(m_toasts))
         delete toast.data();
     delete ui;
+    ui = nullptr;
+    // Waits for a timed recording to stop its camera and finish the file.
+    delete m_fileRecorder;
+    m_fileRecorder = nullptr;
 }
 
 void MainWidget::connectEventProcessor()
@@ -272,10 +314,9 @@ void MainWidget::buildMenus()
     file->addAction(m_texts.quit);
     ui->pb_menu_file->setMenu(file);
 
-    // Cameras are opened and inspected from here once camera support is in
-    // this window; until then the entries are shown and do nothing.
+    // "Camera Info" belongs to the fusion camera and acts once that exists.
     QMenu *device = createPopupMenu();
-    device->addAction(m_texts.openCamera);
+    connect(device->addAction(m_texts.openCamera), &QAction::triggered, this, &MainWidget::slotOpenCamera);
     device->addSeparator();
     device->addAction(m_texts.cameraInfo);
     ui->pb_menu_device->setMenu(device);
@@ -448,6 +489,14 @@ void MainWidget::openActionSlot(QAction *action)
     // "Save as...", "Cut Recording" and the rest act through their own connections.
 }
 
+void MainWidget::runGeneralSettingDialog()
+{
+    VxGeneralSetting dialog;
+    connect(&dialog, &VxGeneralSetting::signalTriggerInSaveFileParamChanged, this,
+            &MainWidget::initDvsCameraSettings);
+    dialog.exec();
+}
+
 bool MainWidget::askUser(const QString &message, const QString &acceptText, const QString &rejectText)
 {
     VXMessageBox box(message, tr("Tips"), acceptText, rejectText, this);
@@ -484,6 +533,13 @@ void MainWidget::openRecording(const QString &path)
 {
     if (path.isEmpty())
         return;
+    // The camera goes: its stream stops, a manual recording is finished first.
+    on_pb_play_clicked(false);
+    stopLiveThread();
+    if (m_recording.load())
+        stopManualRecording(true);
+    releaseDvsCamera();
+    ui->pb_record->setEnabled(false);
     m_settings->inputRawFilePath = QFileInfo(path).path();
 
     // Fusion recordings need the fusion worker, which this window does not
@@ -680,4 +736,392 @@ void MainWidget::showEvent(QShowEvent *event)
         const QRect area = screen->availableGeometry();
         move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Cameras: choosing, opening, streaming, statistics, recording, trigger-in.
+
+int MainWidget::sourceModeForProduct(const std::string &product)
+{
+    if (product == "EVK4" || product == "Taskelo")
+        return LiveDvs;
+    if (product == "Omnira")
+        return LiveFusion;
+    return Empty;
+}
+
+void MainWidget::slotOpenCamera()
+{
+    if (ui->pb_play->isChecked())
+        ui->pb_play->click();
+
+    qDebug() << "Search cameras ...";
+    const std::vector<vexadin::CameraDescription> descriptions = m_cameraManager->getCameraDescs();
+    qDebug() << "Search end ... find: " << descriptions.size();
+
+    CamerasList list(descriptions, this);
+    if (list.exec() != QDialog::Accepted)
+        return;
+
+    int index = -1;
+    if (list.selectedIndex(index) && index >= 0 && size_t(index) < descriptions.size()) {
+        const vexadin::CameraDescription &chosen = descriptions[size_t(index)];
+        // The current camera is about to go: its manual recording ends properly.
+        if (m_recording.load())
+            stopManualRecording(true);
+        emit signalOpenRawFile(QString());
+        qDebug() << "Select camera: " << QString::fromLocal8Bit(chosen.serial.c_str())
+                 << " product: " << QString::fromLocal8Bit(chosen.product.c_str());
+        m_sourceMode = sourceModeForProduct(chosen.product);
+
+        WaitingWin waiting(ui->widget_show_image);
+        WorkerThread opener([this, serial = chosen.serial] { openCameraTask(serial); });
+        bool opened = false;
+        connect(&opener, &WorkerThread::taskCompleted, &waiting, [&opened, &waiting] {
+            opened = true;
+            waiting.close();
+        });
+        opener.start(QThread::InheritPriority);
+        // Esc closes the waiting window too; the task is still to be waited for.
+        while (!opened)
+            waiting.exec();
+        opener.wait();
+    }
+
+    if (m_sourceMode == LiveDvs) {
+        m_viewerType = 0;
+        ui->pb_viewer_type->setStyleSheet(viewerTypeStyle("DVS"));
+    } else if (m_sourceMode == LiveFusion) {
+        m_viewerType = 2;
+        ui->pb_viewer_type->setStyleSheet(viewerTypeStyle("Fusion"));
+    }
+    ui->pb_record->setEnabled(m_sourceMode == LiveDvs || m_sourceMode == LiveFusion);
+    setupCameraPanels();
+    if (auto *display = qobject_cast<SidebarCameraSettingUI *>(m_sidePanels[DisplayPanel]))
+        display->setSlowRateEnabled(false);
+}
+
+void MainWidget::openCameraTask(const std::string &serial)
+{
+    const QString qSerial = QString::fromLocal8Bit(serial.c_str());
+    switch (m_sourceMode) {
+    case LiveDvs: {
+        releaseDvsCamera();
+        std::shared_ptr<vexadin::DvsCamera> camera = m_cameraManager->openCamera(serial);
+        if (!camera) {
+            emit signalShowLeftBottomTips(tr("Open camera: ") + qSerial + tr("failed."), VxMessageType::Error,
+                                          QString());
+            return;
+        }
+        m_dvsCamera = camera;
+        m_dvsCamera->setStatisticInfoCallback([gate = m_callbackGate](vexadin::VxStatisticInfo info) {
+            gate->run([&info](MainWidget *w) { w->onStatistics(info); });
+        });
+        initDvsCameraSettings();
+        break;
+    }
+    case LiveFusion:
+        // Fusion cameras open through the fusion worker, which this window does not have yet.
+        emit signalShowLeftBottomTips(tr("Open camera: ") + qSerial + tr("failed."), VxMessageType::Error,
+                                      QString());
+        return;
+    default:
+        break; // unknown product: nothing is opened
+    }
+
+    emit setShowCameraLiveUI(true);
+    emit resetShowCameraFormTitle(true);
+    emit toShowCameraSerial(qSerial);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!ui->pb_play->isChecked())
+                ui->pb_play->click();
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWidget::initDvsCameraSettings()
+{
+    if (!m_dvsCamera)
+        return;
+    if (m_triggerInCallbackId != -1) {
+        m_dvsCamera->removeTriggerInCallback(m_triggerInCallbackId);
+        m_triggerInCallbackId = -1;
+    }
+    m_fileRecorder->setCamera(m_dvsCamera);
+    m_dvsCamera->setRecordingCache(0, ".");
+    {
+        std::lock_guard<std::mutex> lock(m_triggerMutex);
+        m_triggerConfig.serial = QString::fromLocal8Bit(m_dvsCamera->getDescription().serial.c_str());
+        m_triggerConfig.folder = m_settings->outputRawFilePath;
+        m_triggerConfig.edgeType = m_settings->triggerInEdgeType;
+        m_triggerConfig.afterSeconds = m_settings->afterTriggerInSaveTime;
+    }
+    if (!m_settings->triggerInRecEnable)
+        return;
+    // Beyond the camera's 16-bit range the cache is as long as it can be, not wrapped.
+    const auto beforeSeconds = uint16_t(std::min<uint32_t>(m_settings->beforeTriggerInSaveTime, 65535));
+    m_dvsCamera->setRecordingCache(beforeSeconds, m_settings->configDir.toLocal8Bit().toStdString());
+    m_triggerInCallbackId = m_dvsCamera->addTriggerInCallback([gate = m_callbackGate](vexadin::EventTriggerIn t) {
+        gate->run([&t](MainWidget *w) { w->onTriggerIn(t); });
+    });
+}
+
+void MainWidget::onTriggerIn(vexadin::EventTriggerIn t)
+{
+    TriggerInConfig config;
+    {
+        std::lock_guard<std::mutex> lock(m_triggerMutex);
+        config = m_triggerConfig;
+    }
+    if (config.serial.isEmpty())
+        return;
+    const bool rising = config.edgeType == VxGeneralSetting::kRisingEdge && t.edge == 1;
+    const bool falling = config.edgeType == VxGeneralSetting::kFallingEdge && t.edge == 0;
+    if (!rising && !falling)
+        return;
+    emit signalRecByTime(config.afterSeconds, VxFileRecorder::recordingFilePath(config.folder, config.serial));
+}
+
+void MainWidget::on_pb_play_clicked(bool checked)
+{
+    switch (m_sourceMode) {
+    case LiveDvs:
+        playDvsCamera(checked);
+        break;
+    case LiveFusion:
+        // No fusion camera can be open yet (see openCameraTask).
+        qDebug() << "Please connect camera first.";
+        ui->pb_play->setChecked(false);
+        break;
+    default:
+        break; // recordings play through toggled(); without a source there is nothing to do
+    }
+}
+
+void MainWidget::playDvsCamera(bool start)
+{
+    if (!m_dvsCamera || !m_dvsCamera->isConnected()) {
+        qDebug() << "Please connect camera first.";
+        stopLiveThread(); // a loop that ended on a lost connection is still to be joined
+        ui->pb_play->setChecked(false);
+        return;
+    }
+    if (!start) {
+        stopLiveThread();
+        // Batches are polled, no event callback is registered: nothing to remove here.
+        ui->pb_play->setChecked(false);
+        m_dvsCamera->stop();
+        qDebug() << "stop camera.";
+        return;
+    }
+    stopLiveThread();
+    if (m_dvsCamera->start() != 0) {
+        qDebug() << "Please check the camera connection.";
+        ui->pb_play->setChecked(false);
+        return;
+    }
+    m_dvsCamera->setBatchSliceTime(m_accumulationTimeUs);
+    m_streaming.store(true);
+    m_liveThread = std::thread(&MainWidget::liveLoop, this, m_dvsCamera);
+    ui->pb_play->setChecked(true);
+}
+
+void MainWidget::liveLoop(std::shared_ptr<vexadin::DvsCamera> camera)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::chrono::milliseconds pause(1000 / m_liveFps);
+    const std::chrono::microseconds period(1000000 / m_liveFps);
+    while (m_streaming.load()) {
+        const Clock::time_point t0 = Clock::now();
+        if (camera->getNextBatch(m_eventBatch) && !m_eventBatch.empty()) {
+            m_eventProcessor->accumulate(m_eventBatch);
+            m_lastEventTimestamp.store(m_eventBatch.back().timestamp);
+            if (!m_framePending.exchange(true))
+                emit triggerEventsToShow();
+            if (pause.count() > 0)
+                sleepUntil(Clock::now() + pause, m_streaming);
+        }
+        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0);
+        if (elapsed < period && m_streaming.load())
+            sleepUntil(Clock::now() + (period - elapsed), m_streaming);
+        if (!camera->isConnected()) {
+            qDebug() << "Camera connection lost.";
+            m_streaming.store(false);
+        }
+    }
+}
+
+bool MainWidget::sleepUntil(std::chrono::steady_clock::time_point deadline, const std::atomic<bool> &keepGoing)
+{
+    std::unique_lock<std::mutex> lock(m_sleepMutex);
+    return !m_sleepWake.wait_until(lock, deadline, [&keepGoing] { return !keepGoing.load(); });
+}
+
+void MainWidget::wakeSleepers()
+{
+    // Taking the mutex orders the flag change before a sleeper's next check.
+    { std::lock_guard<std::mutex> lock(m_sleepMutex); }
+    m_sleepWake.notify_all();
+}
+
+void MainWidget::stopLiveThread()
+{
+    m_streaming.store(false);
+    wakeSleepers();
+    if (m_liveThread.joinable())
+        m_liveThread.join();
+}
+
+void MainWidget::getEventsToShow()
+{
+    m_framePending.store(false);
+    m_eventProcessor->publishLiveFrame();
+}
+
+void MainWidget::getEventsToShow(QPixmap *img)
+{
+    ui->widget_show_image->showPixMap(img);
+    if (m_sourceMode == LiveDvs)
+        emit toShowCameraTimestamp(m_lastEventTimestamp.load());
+}
+
+void MainWidget::setLiveAccumulationTime(uint64_t time_us)
+{
+    m_accumulationTimeUs = time_us;
+    if (m_dvsCamera)
+        m_dvsCamera->setBatchSliceTime(m_accumulationTimeUs);
+    qDebug() << "set dvs time interval: " << time_us;
+}
+
+void MainWidget::onStatistics(vexadin::VxStatisticInfo info)
+{
+    const QString bandwidth =
+        tr(" Bandwidth: ") + QString::number(double(info.bandwidth) / 1024 / 1024, 'f', 1) + " MB/s ";
+    const QString events = tr(" Events: ") + QString::number(double(info.eventRate) / 1000000, 'f', 1) + " MEv/s ";
+    QMetaObject::invokeMethod(
+        this,
+        [this, bandwidth, events] {
+            m_bandwidthText = bandwidth;
+            m_eventRateText = events;
+            ui->lb_status_bar->setText(m_bandwidthText + m_eventRateText);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWidget::on_pb_record_clicked()
+{
+    if (m_sourceMode == LiveDvs) {
+        recordDvsCamera();
+    } else if (m_sourceMode == LiveFusion) {
+        qDebug() << "Please connect camera first.";
+        ui->pb_record->setChecked(false);
+    }
+    if (m_recording.load())
+        startRecordClock();
+    else
+        stopRecordClock();
+}
+
+void MainWidget::recordDvsCamera()
+{
+    if (!m_dvsCamera || !m_dvsCamera->isConnected()) {
+        qDebug() << "Please connect camera first.";
+        ui->pb_record->setChecked(false);
+        // A camera lost in the middle of a recording: finish what was recorded.
+        if (m_recording.load())
+            stopManualRecording(true);
+        return;
+    }
+    if (m_recording.load()) {
+        qDebug() << "stop recording";
+        stopManualRecording(true);
+        return;
+    }
+    qDebug() << "start recording...";
+    const QString path = VxFileRecorder::recordingFilePath(
+        m_settings->outputRawFilePath, QString::fromLocal8Bit(m_dvsCamera->getDescription().serial.c_str()));
+    // Refused while a trigger-in recording runs or when the file cannot be
+    // created: then there is nothing to show a clock or a success for.
+    if (!m_dvsCamera->startRecording(path.toLocal8Bit().toStdString())) {
+        qDebug() << "recording not started: " << path;
+        ui->pb_record->setChecked(false);
+        emit signalShowLeftBottomTips(tr("Recording could not be started."), VxMessageType::Error,
+                                      m_settings->outputRawFilePath);
+        return;
+    }
+    m_recording.store(true);
+    ui->pb_record->setChecked(true);
+}
+
+void MainWidget::stopManualRecording(bool notify)
+{
+    m_recording.store(false);
+    wakeSleepers();
+    ui->pb_record->setChecked(false);
+    const bool saved = m_dvsCamera && m_dvsCamera->stopRecording();
+    stopRecordClock();
+    if (notify && saved)
+        emit signalShowLeftBottomTips(tr("Save file success!"), VxMessageType::Success, m_settings->outputRawFilePath);
+}
+
+void MainWidget::startRecordClock()
+{
+    if (!m_recordClockThread.joinable())
+        m_recordClockThread = std::thread(&MainWidget::recordClockLoop, this);
+}
+
+void MainWidget::stopRecordClock()
+{
+    if (m_recordClockThread.joinable())
+        m_recordClockThread.join();
+}
+
+void MainWidget::recordClockLoop()
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (uint64_t n = 0; m_recording.load(); ++n) {
+        const QString text = QString::fromStdString(formatHms(n));
+        QMetaObject::invokeMethod(
+            this, [this, text] { ui->lb_recoding_time->setText(text); }, Qt::QueuedConnection);
+        // Ticks keep to the start time, so the shown seconds do not drift.
+        sleepUntil(start + std::chrono::seconds(n + 1), m_recording);
+    }
+    QMetaObject::invokeMethod(this, [this] { ui->lb_recoding_time->clear(); }, Qt::QueuedConnection);
+}
+
+void MainWidget::releaseDvsCamera()
+{
+    if (m_dvsCamera) {
+        m_dvsCamera->removeTriggerInCallback(m_triggerInCallbackId);
+        m_triggerInCallbackId = -1;
+        m_dvsCamera->setStatisticInfoCallback({});
+    }
+    m_fileRecorder->setCamera(nullptr);
+    m_dvsCamera.reset();
+    std::lock_guard<std::mutex> lock(m_triggerMutex);
+    m_triggerConfig = TriggerInConfig();
+}
+
+std::shared_ptr<vexadin::CameraTool> MainWidget::cameraTool(vexadin::ToolType type) const
+{
+    if (m_sourceMode == LiveDvs && m_dvsCamera)
+        return m_dvsCamera->getTool(type);
+    return nullptr; // the fusion camera's tools come with the fusion camera
+}
+
+MainWidget::CameraTools MainWidget::cameraTools() const
+{
+    using namespace vexadin;
+    return {cameraTool(TOOL_BIASES),     cameraTool(TOOL_TRIGGER_IN),         cameraTool(TOOL_ANTI_FLICKER),
+            cameraTool(TOOL_EVENT_RATE_CONTROL), cameraTool(TOOL_EVENT_TRAIL_FILTER), cameraTool(TOOL_ROI)};
+}
+
+void MainWidget::setupCameraPanels()
+{
+    // The DVS parameter panel builds its pages from these, and in LiveDvs also
+    // gets the camera itself.
+    const CameraTools tools = cameraTools();
+    Q_UNUSED(tools);
 }

@@ -1,13 +1,25 @@
 #pragma once
 
 #include "app/vxmessagetype.h"
+#include "camera/event2d.h"
+#include "camera/eventtriggerin.h"
+#include "camera/tooltype.h"
+#include "camera/vxstatisticinfo.h"
 
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 class AppSettings;
 class QAction;
@@ -15,6 +27,7 @@ class QMenu;
 class VxCutRawFile;
 class VxEventProcessor;
 class VxExportVideoUI;
+class VxFileRecorder;
 class VxThreeHandleSlider;
 class VxWindowAgent;
 class WaitingWin;
@@ -23,11 +36,23 @@ namespace Ui {
 class Widget;
 }
 
+namespace vexadin {
+class CameraTool;
+class DvsCamera;
+class DvsCameraManager;
+} // namespace vexadin
+
 // The application's only top-level window: a frameless window with its own
 // title bar and menus, a side area for the settings panels and the main frame
 // with the information line, the image view, the playback bar and the status
-// bar. It owns the playback worker and wires it to the controls; the source
-// mode decides what the play and file commands mean.
+// bar. It owns the camera manager, the open camera, the playback worker and
+// the recorder, and wires them to the controls; the source mode decides what
+// the play, record and file commands mean.
+//
+// Threads: the live loop (reads a DVS camera's batches and accumulates them),
+// the recording clock, the camera-opening task, and the camera's own callback
+// threads (statistics, trigger-in). They reach the widgets only through queued
+// signals; all are ended before the window goes.
 class MainWidget : public QWidget
 {
     Q_OBJECT
@@ -59,7 +84,21 @@ public:
     // Stores the switched language in the settings and saves them.
     void saveSwitchedLanguage();
 
+    // The window's mode for a camera's product: exact, case-sensitive names.
+    static int sourceModeForProduct(const std::string &product);
+
+    // Opens the chosen camera and wires it; runs on the opening thread while the
+    // waiting window blocks the GUI.
+    void openCameraTask(const std::string &serial);
+    // Camera callback threads.
+    void onStatistics(vexadin::VxStatisticInfo info);
+    void onTriggerIn(vexadin::EventTriggerIn t);
+
     int sourceMode() const { return m_sourceMode; }
+    bool isStreaming() const { return m_streaming.load(); }
+    bool isRecording() const { return m_recording.load(); }
+    std::shared_ptr<vexadin::DvsCamera> dvsCamera() const { return m_dvsCamera; }
+    VxFileRecorder *fileRecorder() const { return m_fileRecorder; }
     VxThreeHandleSlider *timeSlider() const { return m_slider; }
     VxEventProcessor *eventProcessor() const { return m_eventProcessor; }
     QMenu *viewerSettingMenu() const { return m_viewerSettingMenu; }
@@ -71,6 +110,8 @@ public:
     QWidget *sidePanel(SidePanel which) const { return m_sidePanels[which]; }
 
 signals:
+    void triggerEventsToShow();
+    void triggerShowPixmap(QPixmap *img);
     void resetShowCameraFormTitle(bool);
     void toShowCameraSerial(QString);
     void toShowCameraTimestamp(uint64_t);
@@ -81,8 +122,17 @@ signals:
     void signalOpenRawFile(QString);
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+    void signalRecByTime(uint32_t seconds, QString path);
 
 public slots:
+    void slotOpenCamera();
+    void initDvsCameraSettings();
+    void on_pb_play_clicked(bool checked);
+    void on_pb_record_clicked();
+    void getEventsToShow();
+    void getEventsToShow(QPixmap *img);
+    // New accumulation time of the display panel: also the live camera's slice length.
+    void setLiveAccumulationTime(uint64_t time_us);
     void showCameraPlayingUI(bool en);
     void openActionSlot(QAction *action);
     void slotOpenRecording();
@@ -116,6 +166,22 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Camera callbacks hold this; the destructor closes it so that a callback
+    // already running on a camera thread never reaches a window being destroyed.
+    struct CallbackGate;
+    // What a trigger-in needs, taken on the GUI thread when the settings are applied.
+    struct TriggerInConfig {
+        QString serial;
+        QString folder;
+        QString edgeType;
+        uint32_t afterSeconds = 0;
+    };
+    // The parameter tools of the open camera, empty without one.
+    struct CameraTools {
+        std::shared_ptr<vexadin::CameraTool> biases, triggerIn, antiFlicker, eventRateControl,
+            eventTrailFilter, roi;
+    };
+
     // The action texts, translated once; openActionSlot() compares with them.
     struct ActionTexts {
         QString openCamera, cameraInfo, openRecording, saveAs, cutRecording, quit;
@@ -129,6 +195,25 @@ private:
     void showSidePanel(SidePanel which, bool show);
     void setRecordingControlsEnabled(bool en);
     bool askUser(const QString &message, const QString &acceptText, const QString &rejectText);
+    void runGeneralSettingDialog();
+
+    void playDvsCamera(bool start);
+    void recordDvsCamera();
+    void liveLoop(std::shared_ptr<vexadin::DvsCamera> camera);
+    void stopLiveThread();
+    // Sleeps until the deadline; false (early) once `keepGoing` turns false.
+    bool sleepUntil(std::chrono::steady_clock::time_point deadline, const std::atomic<bool> &keepGoing);
+    void wakeSleepers();
+    void recordClockLoop();
+    void startRecordClock();
+    void stopRecordClock();
+    // Ends a manual recording: the camera finishes the file, the clock stops.
+    void stopManualRecording(bool notify);
+    // Unhooks and drops the DVS camera (also the recorder's reference).
+    void releaseDvsCamera();
+    std::shared_ptr<vexadin::CameraTool> cameraTool(vexadin::ToolType type) const;
+    CameraTools cameraTools() const;
+    void setupCameraPanels();
 
     Ui::Widget *ui;
     VxWindowAgent *m_windowAgent = nullptr;
@@ -144,4 +229,32 @@ private:
     // ones still alive go with the window.
     QList<QPointer<QWidget>> m_toasts;
     int m_sourceMode = Empty;
+
+    // Camera. The pointer is written on the GUI thread, or by the opening task
+    // while the GUI thread only runs the waiting window; threads take copies.
+    std::unique_ptr<vexadin::DvsCameraManager> m_cameraManager;
+    std::shared_ptr<vexadin::DvsCamera> m_dvsCamera;
+    std::shared_ptr<CallbackGate> m_callbackGate;
+    VxFileRecorder *m_fileRecorder = nullptr;
+    int m_triggerInCallbackId = -1;
+    std::mutex m_triggerMutex; // m_triggerConfig: GUI thread vs. trigger-in callbacks
+    TriggerInConfig m_triggerConfig;
+    uint64_t m_accumulationTimeUs = 33333;
+    const uint16_t m_liveFps = 33;
+    int m_viewerType = 2;
+    QString m_bandwidthText;
+    QString m_eventRateText;
+
+    // Live stream and recording clock.
+    std::atomic<bool> m_streaming{false};
+    std::atomic<bool> m_recording{false};
+    // The loop asks for one frame at a time: a GUI that falls behind gets one
+    // publish for everything accumulated meanwhile, not a growing queue.
+    std::atomic<bool> m_framePending{false};
+    std::atomic<uint64_t> m_lastEventTimestamp{0};
+    std::vector<vexadin::Event2D> m_eventBatch; // live thread only
+    std::thread m_liveThread;
+    std::thread m_recordClockThread;
+    std::mutex m_sleepMutex; // lets a stop cut the live loop's and the clock's sleeps short
+    std::condition_variable m_sleepWake;
 };
