@@ -10,6 +10,8 @@
 #include "camera/dvsfilereader.h"
 #include "camera/logger.h"
 #include "driver/cameratesthooks.h"
+#include "support/isolatedhome.h"
+#include "support/recordingchecks.h"
 #include "support/syntheticevents.h"
 #include "ui/mainwidget.h"
 #include "ui/vxgeneralsetting.h"
@@ -21,7 +23,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -57,44 +58,13 @@ private:
     {
         MessageLog &log = instance();
         std::lock_guard<std::mutex> lock(log.m_mutex);
-        // qDebug() << "text" adds quotes and spaces; keep the bare text too.
-        log.m_lines.append(message);
+        // Kept without the quotes and spaces qDebug() may add around strings.
         QString bare = message;
         bare.remove('"');
         log.m_lines.append(bare.trimmed());
     }
     mutable std::mutex m_mutex;
     QStringList m_lines;
-};
-
-struct Tip {
-    QString text;
-    VxMessageType type;
-    QString path;
-};
-
-// Every toast request of the window and the recorder, received on the GUI thread.
-class TipLog : public QObject
-{
-public:
-    void watch(MainWidget &w)
-    {
-        auto add = [this](QString text, VxMessageType type, QString path) { tips.append({text, type, path}); };
-        connect(&w, &MainWidget::signalShowLeftBottomTips, this, add, Qt::QueuedConnection);
-        connect(w.fileRecorder(), &VxFileRecorder::signalShowLeftBottomTips, this, add, Qt::QueuedConnection);
-    }
-    int count(const QString &text) const
-    {
-        return int(std::count_if(tips.begin(), tips.end(), [&](const Tip &t) { return t.text == text; }));
-    }
-    const Tip *last(const QString &text) const
-    {
-        for (auto it = tips.rbegin(); it != tips.rend(); ++it)
-            if (it->text == text)
-                return &*it;
-        return nullptr;
-    }
-    QList<Tip> tips;
 };
 
 // Timed recordings the window asks for, received on the GUI thread.
@@ -117,34 +87,6 @@ template <typename T> T *child(QWidget &w, const char *name)
 QString labelText(QWidget &w, const char *name)
 {
     return child<QLabel>(w, name)->text();
-}
-
-QString logFileText()
-{
-    QFile log(QString::fromLocal8Bit(vexadin::Logger::Instance().logFilePath()));
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-}
-
-struct FileSpan {
-    bool ok = false;
-    uint64_t first = 0;
-    uint64_t last = 0;
-    double seconds() const { return double(last - first) / 1e6; }
-};
-
-// A finished recording that vxraw accepts, with its time span.
-FileSpan checkedRecording(const QString &path)
-{
-    FileSpan span;
-    QProcess check;
-    check.start(VX_VXRAW_EXE, {"check", path});
-    if (!check.waitForFinished(30000) || check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
-        qWarning() << "vxraw check" << path << check.readAllStandardOutput() << check.readAllStandardError();
-        return span;
-    }
-    auto reader = vexadin::DvsFileReader::createFileReader(path.toLocal8Bit().toStdString());
-    span.ok = reader && reader->open() && reader->getStartTimestamp(span.first) && reader->getEndTimestamp(span.last);
-    return span;
 }
 
 // Runs `act` on the camera list as soon as slotOpenCamera() shows it.
@@ -171,6 +113,17 @@ void doubleClickRow(CamerasList &list, int row)
 }
 
 } // namespace
+
+using vxtest::checkedRecording;
+using vxtest::FileSpan;
+using vxtest::TipLog;
+
+// Toasts of the window and of its recorder.
+static void watchTips(TipLog &tips, MainWidget &w)
+{
+    tips.watch(&w);
+    tips.watch(w.fileRecorder());
+}
 
 class TstLiveCamera : public QObject
 {
@@ -223,9 +176,26 @@ class TstLiveCamera : public QObject
         return child<ShowImageForm>(w, "widget_show_image")->pixmap().toImage();
     }
 
-    QStringList recordingsIn(const QString &dir) const
+    static QStringList recordingsIn(const QString &dir, const QStringList &except = {})
     {
-        return QDir(dir).entryList({"*.raw"}, QDir::Files, QDir::Name);
+        QStringList files = QDir(dir).entryList({"*.raw"}, QDir::Files, QDir::Name);
+        for (const QString &old : except)
+            files.removeAll(old);
+        return files;
+    }
+
+    // A window streaming the camera `serial` with a manual recording running.
+    std::unique_ptr<MainWidget> recordingWindow(TipLog &tips, const std::string &serial)
+    {
+        auto w = openWindow();
+        if (!w)
+            return nullptr;
+        watchTips(tips, *w);
+        openCamera(*w, serial);
+        if (!QTest::qWaitFor([&] { return w->isStreaming(); }, 5000))
+            return nullptr;
+        child<QPushButton>(*w, "pb_record")->click();
+        return w->isRecording() ? std::move(w) : nullptr;
     }
 
 private slots:
@@ -387,7 +357,7 @@ private slots:
         auto w = openWindow();
         QVERIFY(w);
         TipLog tips;
-        tips.watch(*w);
+        watchTips(tips, *w);
         const std::string serial = serialOf("EVK4");
         openCamera(*w, serial);
         QTRY_VERIFY(w->isStreaming());
@@ -413,9 +383,7 @@ private slots:
         QCOMPARE(tips.last("Save file success!")->type, VxMessageType::Success);
         QCOMPARE(tips.last("Save file success!")->path, AppSettings::instance().outputRawFilePath);
 
-        QStringList added = recordingsIn(AppSettings::instance().outputRawFilePath);
-        for (const QString &old : before)
-            added.removeAll(old);
+        const QStringList added = recordingsIn(AppSettings::instance().outputRawFilePath, before);
         QCOMPARE(added.size(), 1);
         const QRegularExpression rule("^" + QRegularExpression::escape(QString::fromStdString(serial)) +
                                       "_\\d{8}_\\d{6}\\.raw$");
@@ -434,7 +402,7 @@ private slots:
         auto w = openWindow();
         QVERIFY(w);
         TipLog tips;
-        tips.watch(*w);
+        watchTips(tips, *w);
         RecRequests requests(*w);
         const std::string serial = replaySerial();
         openCamera(*w, serial);
@@ -537,15 +505,10 @@ private slots:
     // releases the camera; the window then plays the file.
     void openingARecordingReleasesTheCamera()
     {
-        auto w = openWindow();
-        QVERIFY(w);
         TipLog tips;
-        tips.watch(*w);
-        openCamera(*w, serialOf("EVK4"));
-        QTRY_VERIFY(w->isStreaming());
+        auto w = recordingWindow(tips, serialOf("EVK4"));
+        QVERIFY(w);
         std::weak_ptr<vexadin::DvsCamera> camera = w->dvsCamera();
-        child<QPushButton>(*w, "pb_record")->click();
-        QVERIFY(w->isRecording());
         QTest::qWait(300);
 
         w->openRecording(m_replayPath);
@@ -566,14 +529,9 @@ private slots:
     // instead changes nothing.
     void openCameraWhileRecording()
     {
-        auto w = openWindow();
-        QVERIFY(w);
         TipLog tips;
-        tips.watch(*w);
-        openCamera(*w, serialOf("EVK4"));
-        QTRY_VERIFY(w->isStreaming());
-        child<QPushButton>(*w, "pb_record")->click();
-        QVERIFY(w->isRecording());
+        auto w = recordingWindow(tips, serialOf("EVK4"));
+        QVERIFY(w);
 
         onCameraList(w.get(), [](CamerasList &list) { list.findChild<QPushButton *>("pb_close")->click(); });
         w->slotOpenCamera();
@@ -603,12 +561,12 @@ private slots:
         AppSettings &settings = AppSettings::instance();
         const QString folder = settings.outputRawFilePath;
         const QStringList before = recordingsIn(folder);
-        const int endsBefore = logFileText().count("recording end");
+        const int endsBefore = vxtest::cameraLogText().count("recording end");
         {
             auto w = openWindow();
             QVERIFY(w);
             TipLog tips;
-            tips.watch(*w);
+            watchTips(tips, *w);
             const std::string serial = replaySerial();
             openCamera(*w, serial);
             QTRY_VERIFY(w->isStreaming());
@@ -627,27 +585,20 @@ private slots:
             QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         }
         settings.triggerInRecEnable = false;
-        QCOMPARE(logFileText().count("recording end"), endsBefore + 1);
-        QStringList added = recordingsIn(folder);
-        for (const QString &old : before)
-            added.removeAll(old);
+        QCOMPARE(vxtest::cameraLogText().count("recording end"), endsBefore + 1);
+        const QStringList added = recordingsIn(folder, before);
         QCOMPARE(added.size(), 1);
         QVERIFY(checkedRecording(folder + "/" + added.first()).ok);
 
         // A manual recording is finished too.
+        QTest::qWait(1000); // a new file name
         {
-            auto w = openWindow();
+            TipLog tips;
+            auto w = recordingWindow(tips, serialOf("EVK4"));
             QVERIFY(w);
-            openCamera(*w, serialOf("EVK4"));
-            QTRY_VERIFY(w->isStreaming());
-            QTest::qWait(1100); // a new file name
-            child<QPushButton>(*w, "pb_record")->click();
-            QVERIFY(w->isRecording());
             QTest::qWait(300);
         }
-        QStringList manual = recordingsIn(folder);
-        for (const QString &old : before + added)
-            manual.removeAll(old);
+        const QStringList manual = recordingsIn(folder, before + added);
         QCOMPARE(manual.size(), 1);
         QVERIFY(checkedRecording(folder + "/" + manual.first()).ok);
     }
@@ -655,13 +606,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // Settings, logs and camera caches of this run stay in a folder of their own.
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toLocal8Bit());
-    qputenv("VEXADIN_CAMERA_DIR", (home.path() + "/cameras").toLocal8Bit());
+    vxtest::useIsolatedHome(home.path().toStdString());
     QApplication app(argc, argv);
     TstLiveCamera test;
     return QTest::qExec(&test, argc, argv);

@@ -7,12 +7,13 @@
 #include "camera/dvscameramanager.h"
 #include "camera/dvsfilereader.h"
 #include "camera/logger.h"
+#include "support/isolatedhome.h"
+#include "support/recordingchecks.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -20,52 +21,8 @@
 
 #include <memory>
 
-namespace {
-
-struct Tip {
-    QString text;
-    VxMessageType type;
-    QString path;
-};
-
-// Collects the recorder's notifications on the GUI thread (they come from its worker).
-class TipLog : public QObject
-{
-public:
-    explicit TipLog(VxFileRecorder *recorder)
-    {
-        connect(recorder, &VxFileRecorder::signalShowLeftBottomTips, this,
-                [this](QString text, VxMessageType type, QString path) { tips.append({text, type, path}); },
-                Qt::QueuedConnection);
-    }
-    int count(const QString &text) const
-    {
-        return int(std::count_if(tips.begin(), tips.end(), [&](const Tip &t) { return t.text == text; }));
-    }
-    QList<Tip> tips;
-};
-
-QString logText()
-{
-    QFile log(QString::fromLocal8Bit(vexadin::Logger::Instance().logFilePath()));
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-}
-
-// Whole seconds of events in a finished recording that vxraw accepts; -1 when not.
-double checkedDurationSeconds(const QString &path)
-{
-    QProcess check;
-    check.start(VX_VXRAW_EXE, {"check", path});
-    if (!check.waitForFinished(30000) || check.exitCode() != 0)
-        return -1;
-    auto reader = vexadin::DvsFileReader::createFileReader(path.toLocal8Bit().toStdString());
-    uint64_t first = 0, last = 0;
-    if (!reader || !reader->open() || !reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
-        return -1;
-    return double(last - first) / 1e6;
-}
-
-} // namespace
+using vxtest::checkedRecording;
+using vxtest::TipLog;
 
 class TstVxFileRecorder : public QObject
 {
@@ -111,7 +68,8 @@ private slots:
     void refusals()
     {
         VxFileRecorder recorder;
-        TipLog log(&recorder);
+        TipLog log;
+        log.watch(&recorder);
         QVERIFY(!recorder.recordingTime(5, path("none.raw"))); // no camera
         QVERIFY(!recorder.startRecording(path("none.raw")));
         QVERIFY(!recorder.stopRecording());
@@ -122,7 +80,7 @@ private slots:
         QVERIFY(!recorder.recordingTime(0, path("zero.raw")));
         QVERIFY(!recorder.stopRecording());
         QTRY_COMPARE(log.count("Currently being recorded."), 2);
-        for (const Tip &tip : std::as_const(log.tips))
+        for (const vxtest::Tip &tip : std::as_const(log.tips))
             QCOMPARE(tip.type, VxMessageType::Warning);
         QVERIFY(!QFile::exists(path("none.raw")));
         QVERIFY(!QFile::exists(path("zero.raw")));
@@ -138,9 +96,10 @@ private slots:
     void timedRecordingStopsByItself()
     {
         VxFileRecorder recorder;
-        TipLog log(&recorder);
+        TipLog log;
+        log.watch(&recorder);
         recorder.setCamera(m_camera);
-        const int endsBefore = logText().count("recording end");
+        const int endsBefore = vxtest::cameraLogText().count("recording end");
 
         const QString file = path("timed.raw");
         QElapsedTimer clock;
@@ -158,10 +117,11 @@ private slots:
         QCOMPARE(log.count("Currently being recorded."), 1);
         QVERIFY(!QFile::exists(path("second.raw")));
         QVERIFY(!QFile::exists(path("third.raw")));
-        const double seconds = checkedDurationSeconds(file);
-        QVERIFY2(seconds > 0.8 && seconds < 1.9, qPrintable(QString::number(seconds)));
-        QCOMPARE(logText().count("recording end"), endsBefore + 1);
-        QVERIFY(logText().contains("recording start"));
+        const vxtest::FileSpan span = checkedRecording(file);
+        QVERIFY(span.ok);
+        QVERIFY2(span.seconds() > 0.8 && span.seconds() < 1.9, qPrintable(QString::number(span.seconds())));
+        QCOMPARE(vxtest::cameraLogText().count("recording end"), endsBefore + 1);
+        QVERIFY(vxtest::cameraLogText().contains("recording start"));
 
         // Done: the next request is accepted again.
         QVERIFY(recorder.recordingTime(1, path("again.raw")));
@@ -173,7 +133,7 @@ private slots:
     // the file is finished either way.
     void earlyStopAndDestruction()
     {
-        const int endsBefore = logText().count("recording end");
+        const int endsBefore = vxtest::cameraLogText().count("recording end");
         const QString stopped = path("stopped.raw");
         {
             VxFileRecorder recorder;
@@ -197,9 +157,9 @@ private slots:
             QVERIFY(recorder->isRecording());
             recorder.reset();
         }
-        QCOMPARE(logText().count("recording end"), endsBefore + 2);
-        QVERIFY(checkedDurationSeconds(stopped) >= 0);
-        QVERIFY(checkedDurationSeconds(destroyed) >= 0);
+        QCOMPARE(vxtest::cameraLogText().count("recording end"), endsBefore + 2);
+        QVERIFY(checkedRecording(stopped).ok);
+        QVERIFY(checkedRecording(destroyed).ok);
     }
 
     // A camera that already records (a manual recording) is left alone.
@@ -208,7 +168,8 @@ private slots:
         const QString manual = path("manual.raw");
         QVERIFY(m_camera->startRecording(manual.toLocal8Bit().toStdString()));
         VxFileRecorder recorder;
-        TipLog log(&recorder);
+        TipLog log;
+        log.watch(&recorder);
         recorder.setCamera(m_camera);
         QVERIFY(recorder.recordingTime(1, path("refused.raw")));
         QTRY_VERIFY(!recorder.isRecording());
@@ -216,19 +177,14 @@ private slots:
         QCOMPARE(log.count("Recording end"), 0);
         // Still recording: stopping it now succeeds.
         QVERIFY(m_camera->stopRecording());
-        QVERIFY(checkedDurationSeconds(manual) >= 0);
+        QVERIFY(checkedRecording(manual).ok);
     }
 };
 
 int main(int argc, char **argv)
 {
-    // Settings, logs and camera caches of this run stay in a folder of their own.
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toLocal8Bit());
-    qputenv("VEXADIN_CAMERA_DIR", (home.path() + "/cameras").toLocal8Bit());
+    vxtest::useIsolatedHome(home.path().toStdString());
     QCoreApplication app(argc, argv);
     TstVxFileRecorder test;
     return QTest::qExec(&test, argc, argv);
