@@ -40,18 +40,22 @@ QString VxFileRecorder::recordingFilePath(const QString &folder, const QString &
 
 void VxFileRecorder::setCamera(std::shared_ptr<vexadin::DvsCamera> camera)
 {
-    camera_ = std::move(camera);
+    std::lock_guard<std::mutex> lock(cameraMutex_);
+    camera_.swap(camera);
+    // The previous camera is released after the unlock: closing it may take a while.
 }
 
 std::shared_ptr<vexadin::DvsCamera> VxFileRecorder::camera() const
 {
+    std::lock_guard<std::mutex> lock(cameraMutex_);
     return camera_;
 }
 
 bool VxFileRecorder::recordingTime(uint32_t seconds, QString file_path)
 {
+    const std::shared_ptr<vexadin::DvsCamera> cam = camera();
     const bool busy = recording_.load();
-    const bool connected = camera_ && camera_->isConnected();
+    const bool connected = cam && cam->isConnected();
     if (busy || !connected || seconds == 0) {
         qDebug() << "Recording false." << busy << connected << seconds;
         emit signalShowLeftBottomTips(tr("Currently being recorded."), VxMessageType::Warning, file_path);
@@ -64,7 +68,7 @@ bool VxFileRecorder::recordingTime(uint32_t seconds, QString file_path)
     recording_.store(true);
     emit signalShowLeftBottomTips(tr("Recording file ... "), VxMessageType::Success, file_path);
     qDebug() << "record time : " << seconds << "file path: " << file_path;
-    worker_ = std::thread(&VxFileRecorder::recordingWorker, this, camera_, file_path, seconds);
+    worker_ = std::thread(&VxFileRecorder::recordingWorker, this, cam, file_path, seconds);
     return true;
 }
 
@@ -100,9 +104,10 @@ void VxFileRecorder::recordingWorker(std::shared_ptr<vexadin::DvsCamera> camera,
 
 bool VxFileRecorder::startRecording(QString file_path)
 {
-    if (!camera_ || recording_.load())
+    const std::shared_ptr<vexadin::DvsCamera> cam = camera();
+    if (!cam || recording_.load())
         return false;
-    if (!camera_->startRecording(file_path.toLocal8Bit().toStdString()))
+    if (!cam->startRecording(file_path.toLocal8Bit().toStdString()))
         return false;
     recording_.store(true);
     return true;
@@ -116,17 +121,18 @@ bool VxFileRecorder::stopRecording()
     wakeWorker();
     // A timed recording whose camera was replaced meanwhile is stopped by its
     // worker, on the camera it started with.
-    if (camera_)
-        camera_->stopRecording();
+    if (const std::shared_ptr<vexadin::DvsCamera> cam = camera())
+        cam->stopRecording();
     return true;
 }
 
 void VxFileRecorder::setCacheTime(int sec)
 {
-    if (!camera_)
+    const std::shared_ptr<vexadin::DvsCamera> cam = camera();
+    if (!cam)
         return;
     const uint16_t seconds = uint16_t(std::clamp(sec, 0, 65535));
-    camera_->setRecordingCache(seconds, AppSettings::instance().configDir.toLocal8Bit().toStdString());
+    cam->setRecordingCache(seconds, AppSettings::instance().configDir.toLocal8Bit().toStdString());
     cacheEnabled_ = sec != 0;
 }
 

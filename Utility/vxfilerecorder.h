@@ -38,6 +38,7 @@ public:
                                      const QDateTime &when = QDateTime::currentDateTime());
 
     // Replaces the camera; a running recording keeps the camera it started with.
+    // Any thread (the window sets it from its camera-opening thread).
     void setCamera(std::shared_ptr<vexadin::DvsCamera> camera);
     std::shared_ptr<vexadin::DvsCamera> camera() const;
     bool isRecording() const { return recording_.load(); }
@@ -57,7 +58,8 @@ private:
     void recordingWorker(std::shared_ptr<vexadin::DvsCamera> camera, QString filePath, uint32_t seconds);
     void wakeWorker();
 
-    std::shared_ptr<vexadin::DvsCamera> camera_; // GUI thread only
+    mutable std::mutex cameraMutex_;
+    std::shared_ptr<vexadin::DvsCamera> camera_; // guarded by cameraMutex_
     bool cacheEnabled_ = false;
     // Set on the GUI thread when a recording is accepted, cleared by the worker when
     // it is done or by stopRecording()/the destructor to end it early.
