@@ -232,6 +232,9 @@ MainWidget::MainWidget(QWidget *parent)
     connect(this, &MainWidget::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
             Qt::QueuedConnection);
     connect(this, &MainWidget::signalRecByTime, m_fileRecorder, &VxFileRecorder::recordingTime);
+    connect(this, &MainWidget::signalStatisticsText, this, &MainWidget::showStatisticsText);
+    connect(this, &MainWidget::signalRecordingClockText, ui->lb_recoding_time, &QLabel::setText);
+    connect(this, &MainWidget::signalCameraOpened, this, &MainWidget::startOpenedCamera);
     connect(m_fileRecorder, &VxFileRecorder::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
             Qt::QueuedConnection);
     connectEventProcessor();
@@ -786,6 +789,7 @@ void MainWidget::slotOpenCamera()
         while (!opened)
             waiting.exec();
         opener.wait();
+        m_cameraHandover.load(std::memory_order_acquire);
     }
 
     if (m_sourceMode == LiveDvs) {
@@ -804,41 +808,47 @@ void MainWidget::slotOpenCamera()
 void MainWidget::openCameraTask(const std::string &serial)
 {
     const QString qSerial = QString::fromLocal8Bit(serial.c_str());
+    const bool opened = openCameraOfMode(serial);
+    m_cameraHandover.fetch_add(1, std::memory_order_release);
+    if (!opened) {
+        emit signalShowLeftBottomTips(tr("Open camera: ") + qSerial + tr("failed."), VxMessageType::Error,
+                                      QString());
+        return;
+    }
+    emit setShowCameraLiveUI(true);
+    emit resetShowCameraFormTitle(true);
+    emit toShowCameraSerial(qSerial);
+    emit signalCameraOpened();
+}
+
+bool MainWidget::openCameraOfMode(const std::string &serial)
+{
     switch (m_sourceMode) {
     case LiveDvs: {
         releaseDvsCamera();
         std::shared_ptr<vexadin::DvsCamera> camera = m_cameraManager->openCamera(serial);
-        if (!camera) {
-            emit signalShowLeftBottomTips(tr("Open camera: ") + qSerial + tr("failed."), VxMessageType::Error,
-                                          QString());
-            return;
-        }
+        if (!camera)
+            return false;
         m_dvsCamera = camera;
         m_dvsCamera->setStatisticInfoCallback([gate = m_callbackGate](vexadin::VxStatisticInfo info) {
             gate->run([&info](MainWidget *w) { w->onStatistics(info); });
         });
         initDvsCameraSettings();
-        break;
+        return true;
     }
     case LiveFusion:
         // Fusion cameras open through the fusion worker, which this window does not have yet.
-        emit signalShowLeftBottomTips(tr("Open camera: ") + qSerial + tr("failed."), VxMessageType::Error,
-                                      QString());
-        return;
+        return false;
     default:
-        break; // unknown product: nothing is opened
+        return true; // unknown product: nothing is opened
     }
+}
 
-    emit setShowCameraLiveUI(true);
-    emit resetShowCameraFormTitle(true);
-    emit toShowCameraSerial(qSerial);
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!ui->pb_play->isChecked())
-                ui->pb_play->click();
-        },
-        Qt::QueuedConnection);
+void MainWidget::startOpenedCamera()
+{
+    m_cameraHandover.load(std::memory_order_acquire);
+    if (!ui->pb_play->isChecked())
+        ui->pb_play->click();
 }
 
 void MainWidget::initDvsCameraSettings()
@@ -1000,14 +1010,14 @@ void MainWidget::onStatistics(vexadin::VxStatisticInfo info)
     const QString bandwidth =
         tr(" Bandwidth: ") + QString::number(double(info.bandwidth) / 1024 / 1024, 'f', 1) + " MB/s ";
     const QString events = tr(" Events: ") + QString::number(double(info.eventRate) / 1000000, 'f', 1) + " MEv/s ";
-    QMetaObject::invokeMethod(
-        this,
-        [this, bandwidth, events] {
-            m_bandwidthText = bandwidth;
-            m_eventRateText = events;
-            ui->lb_status_bar->setText(m_bandwidthText + m_eventRateText);
-        },
-        Qt::QueuedConnection);
+    emit signalStatisticsText(bandwidth, events);
+}
+
+void MainWidget::showStatisticsText(QString bandwidth, QString events)
+{
+    m_bandwidthText = bandwidth;
+    m_eventRateText = events;
+    ui->lb_status_bar->setText(m_bandwidthText + m_eventRateText);
 }
 
 void MainWidget::on_pb_record_clicked()
@@ -1082,13 +1092,11 @@ void MainWidget::recordClockLoop()
 {
     const auto start = std::chrono::steady_clock::now();
     for (uint64_t n = 0; m_recording.load(); ++n) {
-        const QString text = QString::fromStdString(formatHms(n));
-        QMetaObject::invokeMethod(
-            this, [this, text] { ui->lb_recoding_time->setText(text); }, Qt::QueuedConnection);
+        emit signalRecordingClockText(QString::fromStdString(formatHms(n)));
         // Ticks keep to the start time, so the shown seconds do not drift.
         sleepUntil(start + std::chrono::seconds(n + 1), m_recording);
     }
-    QMetaObject::invokeMethod(this, [this] { ui->lb_recoding_time->clear(); }, Qt::QueuedConnection);
+    emit signalRecordingClockText(QString());
 }
 
 void MainWidget::releaseDvsCamera()

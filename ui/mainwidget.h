@@ -123,6 +123,10 @@ signals:
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalRecByTime(uint32_t seconds, QString path);
+    // Hand texts and requests of other threads to the GUI thread.
+    void signalStatisticsText(QString bandwidth, QString events);
+    void signalRecordingClockText(QString text);
+    void signalCameraOpened();
 
 public slots:
     void slotOpenCamera();
@@ -158,6 +162,8 @@ private slots:
     void on_pb_fold_aps_setting_clicked(bool checked);
     void on_pb_fold_general_setting_clicked();
     void on_pb_viewer_setting_clicked(bool checked);
+    void showStatisticsText(QString bandwidth, QString events);
+    void startOpenedCamera();
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -197,6 +203,8 @@ private:
     bool askUser(const QString &message, const QString &acceptText, const QString &rejectText);
     void runGeneralSettingDialog();
 
+    // The opening task's branch for the current mode; false when nothing could be opened.
+    bool openCameraOfMode(const std::string &serial);
     void playDvsCamera(bool start);
     void recordDvsCamera();
     void liveLoop(std::shared_ptr<vexadin::DvsCamera> camera);
@@ -235,6 +243,10 @@ private:
     std::unique_ptr<vexadin::DvsCameraManager> m_cameraManager;
     std::shared_ptr<vexadin::DvsCamera> m_dvsCamera;
     std::shared_ptr<CallbackGate> m_callbackGate;
+    // Released by the opening task when it is done with the camera fields, acquired
+    // by the GUI thread before it uses them again (the event queue's own locking
+    // is inside Qt, out of a race checker's sight).
+    std::atomic<unsigned> m_cameraHandover{0};
     VxFileRecorder *m_fileRecorder = nullptr;
     int m_triggerInCallbackId = -1;
     std::mutex m_triggerMutex; // m_triggerConfig: GUI thread vs. trigger-in callbacks
