@@ -6,10 +6,10 @@
 // Counters (milliseconds unless named otherwise):
 //   frame_p50/p99/max  interval between frames arriving on the GUI thread
 //   stall_p99/max      lateness of a 1 ms timer on the GUI thread
-//   age_p50/p99/max    time from an event's camera time (first event of the
-//                      newest batch) to its frame arriving on the GUI thread;
-//                      an upper bound, since the camera's clock starts after
-//                      the moment taken as its origin
+//   age_p50/p99/max    time from the arrival of the oldest batch of a frame (the
+//                      live loop has fetched and accumulated it and asks for a
+//                      frame) to that frame arriving on the GUI thread
+//   camera_MEv_s       event rate of the last statistics line (what the camera delivered)
 //   rss_first/min/max/last_MB  resident memory sampled every 5 s after a 5 s warm-up
 #include "app/appsettings.h"
 #include "camera/cameraslist.h"
@@ -24,6 +24,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -31,6 +33,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -111,15 +114,19 @@ static void BM_LiveWindow30M(benchmark::State &state)
         std::vector<double> frameIntervals, stalls, ages;
         std::vector<double> rss;
         Clock::time_point lastFrame{}, lastTick{};
-        Clock::time_point cameraOrigin{};
-        uint64_t pendingTs = 0;
-        bool havePending = false;
         bool measuring = false;
 
+        // The live loop asks for a frame once per frame, right after the first batch
+        // that arrived since the last publish: that batch is the oldest of the frame.
+        std::atomic<int64_t> arrivalNs{0};
+        QObject::connect(&w, &MainWidget::triggerEventsToShow, &w,
+                         [&] { arrivalNs.store(Clock::now().time_since_epoch().count()); }, Qt::DirectConnection);
+        int64_t pendingArrivalNs = 0;
+        bool havePending = false;
         VxEventProcessor *processor = w.eventProcessor();
-        QObject::connect(processor, &VxEventProcessor::signalRealTimeTimeStamp, &w, [&](uint64_t ts) {
-            pendingTs = ts;
-            havePending = true;
+        QObject::connect(processor, &VxEventProcessor::signalRealTimeTimeStamp, &w, [&](uint64_t) {
+            pendingArrivalNs = arrivalNs.load();
+            havePending = pendingArrivalNs != 0;
         });
         QObject::connect(processor, &VxEventProcessor::signalEventImage, &w, [&](const QImage &) {
             const Clock::time_point now = Clock::now();
@@ -127,7 +134,7 @@ static void BM_LiveWindow30M(benchmark::State &state)
                 if (lastFrame != Clock::time_point{})
                     frameIntervals.push_back(ms(now - lastFrame));
                 if (havePending)
-                    ages.push_back(ms(now - (cameraOrigin + std::chrono::microseconds(pendingTs))));
+                    ages.push_back(ms(now - Clock::time_point(Clock::duration(pendingArrivalNs))));
             }
             havePending = false;
             lastFrame = now;
@@ -153,8 +160,8 @@ static void BM_LiveWindow30M(benchmark::State &state)
             }
         });
         chooser.start();
-        cameraOrigin = Clock::now();
         w.slotOpenCamera();
+        spin(500);
         if (!w.isStreaming()) {
             state.SkipWithError("the replay camera did not stream");
             return;
@@ -183,6 +190,9 @@ static void BM_LiveWindow30M(benchmark::State &state)
         state.counters["age_p50"] = percentile(ages, 0.5);
         state.counters["age_p99"] = percentile(ages, 0.99);
         state.counters["age_max"] = percentile(ages, 1.0);
+        const QString status = w.findChild<QLabel *>("lb_status_bar")->text();
+        const QRegularExpressionMatch rate = QRegularExpression("Events: ([0-9.]+) MEv/s").match(status);
+        state.counters["camera_MEv_s"] = rate.hasMatch() ? rate.captured(1).toDouble() : -1;
         state.counters["rss_first_MB"] = rss.front();
         state.counters["rss_min_MB"] = *std::min_element(rss.begin(), rss.end());
         state.counters["rss_max_MB"] = *std::max_element(rss.begin(), rss.end());
