@@ -319,7 +319,10 @@ void MainWidget::buildMenus()
 
     // "Camera Info" belongs to the fusion camera and acts once that exists.
     QMenu *device = createPopupMenu();
-    connect(device->addAction(m_texts.openCamera), &QAction::triggered, this, &MainWidget::slotOpenCamera);
+    // Queued: the camera list opens once the menu has closed, so the menu button
+    // does not keep the pressed look of a popup that a modal dialog replaced.
+    connect(device->addAction(m_texts.openCamera), &QAction::triggered, this, &MainWidget::slotOpenCamera,
+            Qt::QueuedConnection);
     device->addSeparator();
     device->addAction(m_texts.cameraInfo);
     ui->pb_menu_device->setMenu(device);
