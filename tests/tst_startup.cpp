@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -97,10 +98,16 @@ void TstStartup::embeddedFontBecomesApplicationFont()
     if (!QFile::exists(path))
         QSKIP("font resource not compiled in");
     const QFont before = QApplication::font();
+    // Desktop themes give some classes fonts of their own; ours must replace them too.
+    QApplication::setFont(QFont("DejaVu Serif", 13), "QMenu");
+    QApplication::setFont(QFont("DejaVu Serif", 13), "QMessageBox");
     QVERIFY(registerApplicationFont(path));
     const QFont font = QApplication::font();
     QVERIFY(font.family().startsWith("Noto Sans SC"));
     QCOMPARE(font.hintingPreference(), QFont::PreferNoHinting);
+    QCOMPARE(QApplication::font("QMenu").family(), font.family());
+    QMenu menu;
+    QCOMPARE(menu.font().family(), font.family());
     QApplication::setFont(before);
 }
 
