@@ -194,6 +194,13 @@
     </message>
 </context>
 <context>
+    <name>ShowImageForm</name>
+    <message>
+        <source>ShowImageForm</source>
+        <translation>ShowImageForm</translation>
+    </message>
+</context>
+<context>
     <name>SidebarCameraSettingUI</name>
     <message>
         <source>SettingUI</source>
@@ -265,6 +272,10 @@
         <translation>File Name</translation>
     </message>
     <message>
+        <source>xxx.raw</source>
+        <translation>xxx.raw</translation>
+    </message>
+    <message>
         <source>Cancel</source>
         <translation>Cancel</translation>
     </message>
@@ -313,6 +324,10 @@
     <message>
         <source>File Name</source>
         <translation>File Name</translation>
+    </message>
+    <message>
+        <source>xxx.mp4</source>
+        <translation>xxx.mp4</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -439,6 +454,13 @@
     <message>
         <source>Select Directory</source>
         <translation>Select Directory</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingWin</name>
+    <message>
+        <source>WaitingWin</source>
+        <translation>WaitingWin</translation>
     </message>
 </context>
 <context>

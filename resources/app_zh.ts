@@ -194,6 +194,13 @@
     </message>
 </context>
 <context>
+    <name>ShowImageForm</name>
+    <message>
+        <source>ShowImageForm</source>
+        <translation>图像视图</translation>
+    </message>
+</context>
+<context>
     <name>SidebarCameraSettingUI</name>
     <message>
         <source>SettingUI</source>
@@ -242,7 +249,7 @@
     <name>VxCutRawFile</name>
     <message>
         <source>VxCutRawFile</source>
-        <translation>VxCutRawFile</translation>
+        <translation>裁剪Raw文件</translation>
     </message>
     <message>
         <source>Cut Recording</source>
@@ -263,6 +270,10 @@
     <message>
         <source>File Name</source>
         <translation>文件名</translation>
+    </message>
+    <message>
+        <source>xxx.raw</source>
+        <translation>xxx.raw</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -292,7 +303,7 @@
     <name>VxExportVideoUI</name>
     <message>
         <source>VxExportVideoUI</source>
-        <translation>VxExportVideoUI</translation>
+        <translation>导出视频</translation>
     </message>
     <message>
         <source>Export a video</source>
@@ -313,6 +324,10 @@
     <message>
         <source>File Name</source>
         <translation>文件名</translation>
+    </message>
+    <message>
+        <source>xxx.mp4</source>
+        <translation>xxx.mp4</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -442,10 +457,17 @@
     </message>
 </context>
 <context>
+    <name>WaitingWin</name>
+    <message>
+        <source>WaitingWin</source>
+        <translation>请稍候</translation>
+    </message>
+</context>
+<context>
     <name>Widget</name>
     <message>
         <source>Widget</source>
-        <translation>Widget</translation>
+        <translation>主窗口</translation>
     </message>
     <message>
         <source>File</source>
