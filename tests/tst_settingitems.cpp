@@ -327,11 +327,13 @@ void TestSettingItems::sliderRowFollowsFieldFocus()
     QTRY_VERIFY(!row->isVisible());
     QCOMPARE(borderColor(valueField(item)), QStringLiteral("#ACACAC"));
 
-    // Text that does not read stays red whatever the focus.
+    // Focus shows teal also on text that does not read; leaving such a
+    // field keeps it red, since its text was not applied.
     valueField(item)->setText(QStringLiteral("1x"));
+    QCOMPARE(borderColor(valueField(item)), QStringLiteral("#FF6058"));
     valueField(item)->setFocus();
     QTRY_VERIFY(row->isVisible());
-    QCOMPARE(borderColor(valueField(item)), QStringLiteral("#FF6058"));
+    QCOMPARE(borderColor(valueField(item)), QStringLiteral("#004B6A"));
     other->setFocus();
     QTRY_VERIFY(!row->isVisible());
     QCOMPARE(borderColor(valueField(item)), QStringLiteral("#FF6058"));
