@@ -188,6 +188,8 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
     ui->pb_record->setEnabled(false);
     ui->pb_viewer_type->setStyleSheet(viewerTypeStyle("Fusion"));
     ui->pb_viewer_type->setEnabled(false);
+    // Step, stop, loop and the slider act on a recording only: greyed out
+    // until one is open, so nothing looks usable that does nothing.
     setRecordingControlsEnabled(false);
 
     // The image view takes no keyboard input; the window's keys stay the window's.
