@@ -5,6 +5,10 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
+
+#include <stdlib.h>
+#include <sys/mman.h>
 
 namespace vexadin {
 
@@ -29,6 +33,7 @@ constexpr double kLeakShare = 0.1;      // of the background activity: leak, alw
 constexpr double kLampPeriodUs = 10000; // 100 Hz
 constexpr double kNominalCutoffHz = 300.0;
 constexpr uint64_t kCalendarSteps = 256;
+constexpr double kMaxNoiseHz = 50.0; // per pixel, whatever the settings
 
 // ---- small deterministic random numbers (splitmix64) ----
 uint64_t mix(uint64_t z)
@@ -210,6 +215,40 @@ struct Change {
     ChangeKind kind;
 };
 
+// The pixel array is large (tens of MB at 1280 x 720) and its first use would
+// fault in every page; huge pages, where the system offers them, save most of that.
+template <class T>
+struct HugePageAllocator {
+    using value_type = T;
+    HugePageAllocator() = default;
+    template <class U>
+    HugePageAllocator(const HugePageAllocator<U> &) {}
+    T *allocate(size_t n)
+    {
+        constexpr size_t kHuge = size_t(2) << 20;
+        const size_t bytes = std::max<size_t>(n * sizeof(T), 1);
+        if (bytes < kHuge)
+            return static_cast<T *>(::operator new(bytes));
+        void *p = nullptr;
+        const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+        if (posix_memalign(&p, kHuge, rounded) != 0)
+            throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+        madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, size_t n)
+    {
+        if (n * sizeof(T) < (size_t(2) << 20))
+            ::operator delete(p);
+        else
+            std::free(p);
+    }
+    bool operator==(const HugePageAllocator &) const { return true; }
+    bool operator!=(const HugePageAllocator &) const { return false; }
+};
+
 struct LampPixel {
     uint32_t index;
     float base, swing;
@@ -240,7 +279,7 @@ struct SimulatedScene::Impl {
     double maxShapeSpeed = 0; // px per µs
 
     // Producer state.
-    std::vector<Pixel> pixels;
+    std::vector<Pixel, HugePageAllocator<Pixel>> pixels;
     std::vector<LampPixel> lamp;
     // Pixels with an event to come, listed under the grid step of its time (ring
     // of kCalendarSteps; a later one is listed at the ring's end and moved on).
@@ -414,13 +453,19 @@ void SimulatedScene::Impl::buildScene()
     }
 
     pixels.resize(size_t(width) * height);
+    // Mismatch: close to normal (a sum of four uniforms) and cheap, as there are
+    // two per pixel; the sum's tails end at 3.5 sigma anyway.
+    const double toSteps = kMismatchSigma / kMismatchStep * std::sqrt(3.0) / 65536.0;
+    const int limit = int(kMismatchLimit / kMismatchStep);
+    auto mismatch = [&] {
+        const uint64_t r = rnd.next();
+        const int sum = int(r & 0xffff) + int((r >> 16) & 0xffff) + int((r >> 32) & 0xffff)
+                        + int(r >> 48) - 2 * 65535;
+        return int8_t(std::clamp(int(std::floor(sum * toSteps + 0.5)), -limit, limit));
+    };
     for (Pixel &p : pixels) {
-        auto draw = [&] {
-            const double m = std::clamp(rnd.normal() * kMismatchSigma, -kMismatchLimit, kMismatchLimit);
-            return int8_t(std::lround(m / kMismatchStep));
-        };
-        p.mismatchOn = draw();
-        p.mismatchOff = draw();
+        p.mismatchOn = mismatch();
+        p.mismatchOff = mismatch();
     }
     const int r = int(std::ceil(lampRadius));
     for (int y = std::max(0, int(lampY) - r); y <= std::min(int(height) - 1, int(lampY) + r); ++y)
@@ -831,6 +876,13 @@ uint16_t SimulatedScene::height() const
     return d->height;
 }
 
+void SimulatedScene::flickerLight(double &x, double &y, double &radius) const
+{
+    x = d->lampX;
+    y = d->lampY;
+    radius = d->lampRadius;
+}
+
 void SimulatedScene::generate(uint64_t t0, uint64_t t1, const PixelModelSettings &settings,
                               std::vector<Event2D> &out)
 {
@@ -843,14 +895,19 @@ void SimulatedScene::generate(uint64_t t0, uint64_t t1, const PixelModelSettings
 
     // Settings outside what a sensor can do are clamped, so that no setting makes
     // the stream explode.
-    m.model.onThreshold = std::clamp(settings.onThreshold, 0.02, 5.0);
-    m.model.offThreshold = std::clamp(settings.offThreshold, 0.02, 5.0);
+    const PixelModelSettings nominal;
+    auto sane = [](double v, double fallback, double lo, double hi) {
+        return std::isfinite(v) ? std::clamp(v, lo, hi) : fallback;
+    };
+    m.model.onThreshold = sane(settings.onThreshold, nominal.onThreshold, 0.02, 5.0);
+    m.model.offThreshold = sane(settings.offThreshold, nominal.offThreshold, 0.02, 5.0);
     m.model.refractoryUs = std::min<double>(settings.refractoryUs, 1e6);
-    const double cutoff = std::clamp(settings.cutoffHz, 0.1, 1e5);
+    const double cutoff = sane(settings.cutoffHz, nominal.cutoffHz, 1.0, 1e4);
     m.model.tauUs = 1e6 / (2 * kPi * cutoff);
     // A wider bandwidth lets more of the photoreceptor's noise through.
-    const double noiseGain = std::sqrt(std::clamp(cutoff / kNominalCutoffHz, 0.01, 100.0));
-    m.model.noisePerPixelUs = std::clamp(settings.noiseRateHz, 0.0, 100.0) * noiseGain * 1e-6;
+    const double noiseGain = std::sqrt(cutoff / kNominalCutoffHz);
+    m.model.noisePerPixelUs =
+        sane(settings.noiseRateHz * noiseGain, 0.0, 0.0, kMaxNoiseHz) * 1e-6;
 
     while (m.now < t1) {
         const uint64_t step = m.now / kStepUs;
