@@ -34,6 +34,7 @@ constexpr double kLampPeriodUs = 10000; // 100 Hz
 constexpr double kNominalCutoffHz = 300.0;
 constexpr uint64_t kCalendarSteps = 256;
 constexpr double kMaxNoiseHz = 50.0; // per pixel, whatever the settings
+constexpr uint64_t kNoiseSalt = 0x6e6f697365ULL;
 
 // ---- small deterministic random numbers (splitmix64) ----
 uint64_t mix(uint64_t z)
@@ -46,7 +47,8 @@ uint64_t mix(uint64_t z)
 
 class Random {
 public:
-    explicit Random(uint64_t seed) : state_(seed) {}
+    explicit Random(uint64_t state) : state_(state) {}
+    uint64_t state() const { return state_; } // a Random made from it continues here
     uint64_t next() { return mix(state_++ * 0x9e3779b97f4a7c15ULL + 0x632be59bd9b4e019ULL); }
     double uniform() { return (next() >> 11) * (1.0 / 9007199254740992.0); } // [0, 1)
     uint32_t below(uint32_t n) { return uint32_t((next() >> 32) * n >> 32); }
@@ -56,7 +58,9 @@ public:
         const double u2 = uniform();
         return std::sqrt(-2.0 * std::log(u1)) * std::cos(2 * kPi * u2);
     }
-    uint64_t poisson(double mean)
+    uint64_t poisson(double mean) { return poisson(mean, std::exp(-mean)); }
+    // limit = exp(-mean), for callers that draw many times with one mean.
+    uint64_t poisson(double mean, double limit)
     {
         if (!(mean > 0))
             return 0;
@@ -64,7 +68,6 @@ public:
             const double n = std::round(mean + std::sqrt(mean) * normal());
             return n > 0 ? uint64_t(n) : 0;
         }
-        const double limit = std::exp(-mean);
         uint64_t k = 0;
         for (double p = uniform(); p > limit; p *= uniform())
             ++k;
@@ -202,11 +205,8 @@ struct Pixel {
     uint32_t slotStep = 0; // low bits of the grid step it is listed under
 };
 
-// Background noise does not touch the pixel's state: that keeps it cheap at high
-// noise levels (one random pixel each), and at real noise levels the reset it
-// would cause, or a second one inside a refractory period, is rare. Hot pixels
-// fire often enough for their refractory period to matter, so they go through it.
-enum ChangeKind : uint8_t { InputChange, HotOff, HotOn, NoiseOff, NoiseOn };
+// Hot pixel events go through the pixel like any event (reset, refractory period).
+enum ChangeKind : uint8_t { InputChange, HotOff, HotOn };
 
 struct Change {
     double t;
@@ -288,6 +288,8 @@ struct SimulatedScene::Impl {
     size_t nextChange = 0;
     std::vector<uint32_t> counts;
     std::vector<Event2D> pending; // events of the range being worked out, unsorted
+    std::vector<uint32_t> noiseCount; // per microsecond of that range
+    std::vector<uint64_t> noiseState;
     Outlines stepStart, subStepEnd;
     bool started = false;
     uint64_t now = 0;                           // everything before is delivered
@@ -358,6 +360,14 @@ struct SimulatedScene::Impl {
         p.scheduled = 1;
         p.slotStep = uint32_t(step);
         calendar[step % kCalendarSteps].push_back(index);
+    }
+    void prefetch(uint32_t index) const
+    {
+#if defined(__GNUC__)
+        __builtin_prefetch(&pixels[index], 1);
+#else
+        (void)index;
+#endif
     }
     void emit(uint32_t index, bool on, double t)
     {
@@ -606,16 +616,8 @@ void SimulatedScene::Impl::buildStep(uint64_t step)
             changes.push_back({t, lp.index, lp.base + (lit ? lp.swing : 0.0f), InputChange});
     }
 
-    // Background activity and hot pixels, drawn for the whole step from its own seed.
+    // Hot pixels, drawn for the whole step from its own seed.
     Random rnd(mix(seed ^ mix(step)));
-    const uint32_t n = uint32_t(width) * height;
-    const uint64_t noise = rnd.poisson(model.noisePerPixelUs * n * kStepUs);
-    const double onShare = 0.5 + kLeakShare / 2;
-    for (uint64_t i = 0; i < noise; ++i) {
-        const uint32_t index = rnd.below(n);
-        const double t = t0 + rnd.uniform() * kStepUs;
-        changes.push_back({t, index, 0, rnd.uniform() < onShare ? NoiseOn : NoiseOff});
-    }
     for (const HotPixel &hp : hotPixels) {
         const uint64_t k = rnd.poisson(hp.rateHz * kStepUs * 1e-6);
         for (uint64_t i = 0; i < k; ++i)
@@ -682,14 +684,15 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
     const double start = double(from), horizon = double(to);
     const uint64_t step = from / kStepUs;
     pending.clear();
+    // Pixels are touched in no order of memory: asking for them a few changes
+    // ahead hides most of the cache misses.
+    constexpr size_t kAhead = 12;
     for (; nextChange < changes.size() && changes[nextChange].t < horizon; ++nextChange) {
+        if (nextChange + kAhead < changes.size())
+            prefetch(changes[nextChange + kAhead].pixel);
         const Change &c = changes[nextChange];
         if (c.t < start)
             continue; // before a quiet restart
-        if (c.kind >= NoiseOff) {
-            emit(c.pixel, c.kind == NoiseOn, c.t);
-            continue;
-        }
         advance(c.pixel, start, c.t);
         Pixel &p = pixels[c.pixel];
         if (c.kind == InputChange) {
@@ -708,6 +711,8 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
     std::vector<uint32_t> &due = calendar[step % kCalendarSteps];
     size_t kept = 0;
     for (size_t i = 0; i < due.size(); ++i) {
+        if (i + kAhead < due.size())
+            prefetch(due[i + kAhead]);
         const uint32_t index = due[i];
         Pixel &p = pixels[index];
         if (p.scheduled != 1 || p.slotStep != uint32_t(step))
@@ -726,23 +731,56 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
     for (uint32_t index : due)
         pixels[index].scheduled = 1;
 
-    // Into time order by microsecond, after what out holds already.
+    // Into time order by microsecond, after what out holds already. Background
+    // noise joins here: it does not touch the pixel state (cheap at high noise
+    // levels, and at real ones the reset it would cause, or a second noise event
+    // inside a refractory period, is rare). It is drawn microsecond by microsecond,
+    // each from a seed of its own, straight into its place.
     const size_t buckets = size_t(to - from);
     std::fill(counts.begin(), counts.begin() + buckets + 1, 0);
     for (const Event2D &e : pending)
         ++counts[size_t(e.timestamp - from) + 1];
+    const double noiseMean = model.noisePerPixelUs * double(width) * height;
+    size_t noise = 0;
+    if (noiseMean > 0) {
+        noiseCount.resize(buckets);
+        noiseState.resize(buckets);
+        const double limit = std::exp(-noiseMean);
+        for (size_t b = 0; b < buckets; ++b) {
+            Random rnd(mix(seed ^ kNoiseSalt ^ mix(from + b)));
+            noiseCount[b] = uint32_t(rnd.poisson(noiseMean, limit));
+            noiseState[b] = rnd.state();
+            counts[b + 1] += noiseCount[b];
+            noise += noiseCount[b];
+        }
+    }
     for (size_t i = 1; i <= buckets; ++i)
         counts[i] += counts[i - 1];
     const size_t base = out.size();
-    out.resize(base + pending.size());
+    out.resize(base + pending.size() + noise);
     for (const Event2D &e : pending)
         out[base + counts[size_t(e.timestamp - from)]++] = e;
+    if (noise == 0)
+        return;
+    const uint32_t pixelCount = uint32_t(width) * height;
+    // ON a little more often: leak events are ON.
+    const uint64_t onBelow = uint64_t((0.5 + kLeakShare / 2) * 4294967296.0);
+    for (size_t b = 0; b < buckets; ++b) {
+        Random rnd(noiseState[b]);
+        Event2D *slot = &out[base + counts[b]];
+        for (uint32_t k = 0; k < noiseCount[b]; ++k) {
+            const uint32_t index = rnd.below(pixelCount);
+            const bool on = (rnd.next() >> 32) < onBelow;
+            *slot++ = Event2D(uint16_t(index % width), uint16_t(index / width), uint8_t(on),
+                              from + b);
+        }
+    }
 }
 
 namespace {
 
 // Log level drawn at full scale (255 at gain 1).
-constexpr double kWhiteLevel = 1.5;
+constexpr double kWhiteLevel = 1.3;
 
 uint8_t channel(double level, float tint, double gain)
 {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <map>
@@ -374,4 +375,50 @@ TEST(CameraTools, SetFromAnotherThreadWhileTheProducerFilters)
     }
     done = true;
     gui.join();
+}
+
+TEST(CameraTools, EveryParameterDescribesItselfForThePanel)
+{
+    // The parameter panel builds its items from these descriptions alone: labels
+    // from snake_case names, tool tips, ranges holding the value, known types.
+    BiasesTool biases;
+    TriggerInTool trigger;
+    RoiTool roi(1280, 720);
+    EventTrailFilterTool trail(1280, 720);
+    AntiFlickerTool flicker(1280, 720);
+    EventRateControlTool rate;
+    for (CameraTool *tool : std::initializer_list<CameraTool *>{&biases, &trigger, &roi, &trail, &flicker, &rate}) {
+        const auto params = tool->getParameters();
+        ASSERT_FALSE(params.empty());
+        for (const auto &[name, info] : params) {
+            EXPECT_EQ(name, info.name);
+            for (char c : name)
+                EXPECT_TRUE((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_') << name;
+            EXPECT_EQ(info.description.back(), '.') << name;
+            IntParameterInfo i;
+            FloatParameterInfo f;
+            BoolParameterInfo b;
+            EnumParameterInfo e;
+            switch (info.type) {
+            case PARAM_INT:
+                ASSERT_TRUE(tool->getIntParamInfo(name, i));
+                EXPECT_TRUE(i.min <= i.value && i.value <= i.max) << name;
+                EXPECT_TRUE(tool->setIntValue(name, i.value)) << name;
+                break;
+            case PARAM_FLOAT:
+                ASSERT_TRUE(tool->getFloatParamInfo(name, f));
+                EXPECT_TRUE(f.min <= f.value && f.value <= f.max) << name;
+                break;
+            case PARAM_BOOL:
+                EXPECT_TRUE(tool->getBoolParamInfo(name, b));
+                break;
+            case PARAM_ENUM:
+                ASSERT_TRUE(tool->getEnumParamInfo(name, e));
+                EXPECT_NE(std::find(e.options.begin(), e.options.end(), e.value), e.options.end());
+                break;
+            default:
+                ADD_FAILURE() << name << " has type " << info.type;
+            }
+        }
+    }
 }
