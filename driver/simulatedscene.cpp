@@ -32,7 +32,7 @@ constexpr double kMismatchLimit = 0.45;
 constexpr double kLeakShare = 0.1;      // of the background activity: leak, always ON
 constexpr double kLampPeriodUs = 10000; // 100 Hz
 constexpr double kNominalCutoffHz = 300.0;
-constexpr uint64_t kCalendarSteps = 256;
+constexpr uint64_t kCalendarSteps = 256; // fewer than the 2^14 a pixel can tell apart
 constexpr double kMaxNoiseHz = 50.0; // per pixel, whatever the settings
 constexpr uint64_t kNoiseSalt = 0x6e6f697365ULL;
 
@@ -194,16 +194,25 @@ struct Outlines {
 };
 
 // What a pixel's photoreceptor and change detector hold. Levels are log intensity.
-struct Pixel {
+// 32 bytes, so that a pixel is one cache line's business.
+struct alignas(32) Pixel {
     double tChange = 0;  // when the input last changed
     double tLast = -1e18; // last event, for the refractory period
     float start = 0;     // filtered level at tChange
     float target = 0;    // input level since tChange
     float ref = 0;       // level at the last event (the reset)
     int8_t mismatchOn = 0, mismatchOff = 0; // in kMismatchStep
-    uint8_t scheduled = 0; // listed in the calendar, under slotStep
-    uint32_t slotStep = 0; // low bits of the grid step it is listed under
+    // Calendar listing: bits 14-15 the state (0 not listed, 1 listed, 2 kept in
+    // the step being worked on), bits 0-13 the low bits of the step it is listed
+    // under (entries never wait longer than the calendar's length).
+    uint16_t slot = 0;
+
+    unsigned listing() const { return slot >> 14; }
+    bool listedAt(uint64_t step) const { return (slot & kSlotMask) == (step & kSlotMask); }
+    void list(uint64_t step, unsigned state) { slot = uint16_t((step & kSlotMask) | (state << 14)); }
+    static constexpr uint16_t kSlotMask = 0x3fff;
 };
+static_assert(sizeof(Pixel) == 32, "one pixel per half cache line");
 
 // Hot pixel events go through the pixel like any event (reset, refractory period).
 enum ChangeKind : uint8_t { InputChange, HotOff, HotOn };
@@ -339,7 +348,8 @@ struct SimulatedScene::Impl {
         const double dt = t - p.tChange;
         if (dt >= kSettledTaus * model.tauUs)
             return p.target;
-        return float(p.target + (p.start - p.target) * std::exp(-dt / model.tauUs));
+        // Single precision is plenty for a level and quicker.
+        return p.target + (p.start - p.target) * std::exp(float(-dt / model.tauUs));
     }
     float onThreshold(const Pixel &p) const
     {
@@ -355,10 +365,9 @@ struct SimulatedScene::Impl {
             return;
         const uint64_t step = std::min(uint64_t(due) / kStepUs, currentStep + kCalendarSteps - 1);
         Pixel &p = pixels[index];
-        if (p.scheduled && p.slotStep == uint32_t(step))
+        if (p.listing() && p.listedAt(step))
             return;
-        p.scheduled = 1;
-        p.slotStep = uint32_t(step);
+        p.list(step, 1);
         calendar[step % kCalendarSteps].push_back(index);
     }
     void prefetch(uint32_t index) const
@@ -535,7 +544,7 @@ void SimulatedScene::Impl::reset(uint64_t t)
             p.start = p.target = p.ref = level;
             p.tChange = double(t);
             p.tLast = -1e18;
-            p.scheduled = 0;
+            p.slot = 0;
         }
     }
     const bool lit = lampLit(double(t));
@@ -663,8 +672,8 @@ double SimulatedScene::Impl::advance(uint32_t index, double from, double horizon
         if (on ? p.start >= level : p.start <= level) {
             crossing = p.tChange;
         } else {
-            const double ratio = double(p.start - p.target) / double(level - p.target); // > 1
-            crossing = p.tChange + model.tauUs * std::log(ratio);
+            const float ratio = (p.start - p.target) / (level - p.target); // > 1
+            crossing = p.tChange + model.tauUs * double(std::log(ratio));
             if (!(crossing <= p.tChange + kSettledTaus * model.tauUs))
                 return kNever; // too close to the input ever to fire
         }
@@ -715,13 +724,13 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
             prefetch(due[i + kAhead]);
         const uint32_t index = due[i];
         Pixel &p = pixels[index];
-        if (p.scheduled != 1 || p.slotStep != uint32_t(step))
+        if (p.listing() != 1 || !p.listedAt(step))
             continue; // listed again elsewhere since, or a second entry here
-        p.scheduled = 0;
+        p.list(step, 0);
         const double next = advance(index, start, horizon);
         if (next < double((step + 1) * kStepUs)) {
             // Later in this step: stays listed here (marked 2 until the loop ends).
-            p.scheduled = 2;
+            p.list(step, 2);
             due[kept++] = index;
         } else {
             schedule(index, next, step);
@@ -729,7 +738,7 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
     }
     due.resize(kept);
     for (uint32_t index : due)
-        pixels[index].scheduled = 1;
+        pixels[index].list(step, 1);
 
     // Into time order by microsecond, after what out holds already. Background
     // noise joins here: it does not touch the pixel state (cheap at high noise
