@@ -1,5 +1,7 @@
 #include "driver/antiflickertool.h"
 
+#include "driver/pixelprefetch.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -122,7 +124,9 @@ void AntiFlickerTool::apply(std::vector<Event2D> &events, uint64_t, uint64_t)
         return;
 
     auto out = events.begin();
-    for (const Event2D &e : events) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        prefetchPixel(s.pixels, events, i, s.width, s.height);
+        const Event2D e = events[i];
         if (e.x >= s.width || e.y >= s.height) {
             *out++ = e; // not ours to judge; the sensor never gives such events
             continue;

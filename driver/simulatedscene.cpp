@@ -301,8 +301,9 @@ struct SimulatedScene::Impl {
     std::vector<uint64_t> noiseState;
     Outlines stepStart, subStepEnd;
     bool started = false;
-    uint64_t now = 0;                           // everything before is delivered
-    uint64_t builtStep = ~uint64_t(0);          // grid step whose changes are built
+    uint64_t now = 0;       // everything before is delivered
+    uint64_t builtStep = 0; // grid step whose changes are built
+    bool stepBuilt = false; // false: none yet since the last reset
     Model model{};
 
     mutable std::mutex renderMutex; // guards the cached background picture
@@ -556,7 +557,7 @@ void SimulatedScene::Impl::reset(uint64_t t)
         slot.clear();
     changes.clear();
     nextChange = 0;
-    builtStep = ~uint64_t(0);
+    stepBuilt = false;
     now = t;
     started = true;
 }
@@ -606,9 +607,11 @@ void SimulatedScene::Impl::buildStep(uint64_t step)
     const double t0 = double(step * kStepUs), t1 = t0 + kStepUs;
     changes.clear();
     nextChange = 0;
-    if (builtStep + 1 != step || stepStart.poses.empty())
+    // The outlines at the step's start are the previous step's end, when there was one.
+    if (!stepBuilt || builtStep + 1 != step)
         outlinesAt(t0, stepStart);
     builtStep = step;
+    stepBuilt = true;
 
     const int subSteps = std::max(1, int(std::ceil(maxShapeSpeed * kStepUs / kMaxSubStepPx)));
     for (int k = 1; k <= subSteps; ++k) {
@@ -958,7 +961,7 @@ void SimulatedScene::generate(uint64_t t0, uint64_t t1, const PixelModelSettings
 
     while (m.now < t1) {
         const uint64_t step = m.now / kStepUs;
-        if (step != m.builtStep)
+        if (!m.stepBuilt || step != m.builtStep)
             m.buildStep(step);
         const uint64_t to = std::min(t1, (step + 1) * kStepUs);
         m.run(m.now, to, out);
