@@ -1,5 +1,8 @@
 #include "driver/simulatedscene.h"
 
+#include "driver/sceneshape.h"
+#include "driver/splitmixrandom.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -36,142 +39,6 @@ constexpr uint64_t kCalendarSteps = 256; // fewer than the 2^14 a pixel can tell
 constexpr double kMaxNoiseHz = 50.0; // per pixel, whatever the settings
 constexpr uint64_t kNoiseSalt = 0x6e6f697365ULL;
 
-// ---- small deterministic random numbers (splitmix64) ----
-uint64_t mix(uint64_t z)
-{
-    z += 0x9e3779b97f4a7c15ULL;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-}
-
-class Random {
-public:
-    explicit Random(uint64_t state) : state_(state) {}
-    uint64_t state() const { return state_; } // a Random made from it continues here
-    uint64_t next() { return mix(state_++ * 0x9e3779b97f4a7c15ULL + 0x632be59bd9b4e019ULL); }
-    double uniform() { return (next() >> 11) * (1.0 / 9007199254740992.0); } // [0, 1)
-    uint32_t below(uint32_t n) { return uint32_t((next() >> 32) * n >> 32); }
-    double normal()
-    {
-        const double u1 = 1.0 - uniform(); // (0, 1]
-        const double u2 = uniform();
-        return std::sqrt(-2.0 * std::log(u1)) * std::cos(2 * kPi * u2);
-    }
-    uint64_t poisson(double mean) { return poisson(mean, std::exp(-mean)); }
-    // limit = exp(-mean), for callers that draw many times with one mean.
-    uint64_t poisson(double mean, double limit)
-    {
-        if (!(mean > 0))
-            return 0;
-        if (mean > 40) {
-            const double n = std::round(mean + std::sqrt(mean) * normal());
-            return n > 0 ? uint64_t(n) : 0;
-        }
-        uint64_t k = 0;
-        for (double p = uniform(); p > limit; p *= uniform())
-            ++k;
-        return k;
-    }
-
-private:
-    uint64_t state_;
-};
-
-// ---- the analytic scene ----
-
-// A convex shape moving across the sensor: a disc or a (rotating) box whose
-// centre bounces between the edges of its travel area.
-struct Shape {
-    bool disc = true;
-    double halfW = 0, halfH = 0; // radius in halfW for a disc
-    double startX = 0, startY = 0;
-    double vx = 0, vy = 0;       // px per µs
-    double angle0 = 0, omega = 0; // rad, rad per µs
-    double minX = 0, maxX = 0, minY = 0, maxY = 0; // travel area of the centre
-    float level = 0;             // log intensity
-    float tint[3] = {1, 1, 1};   // B, G, R share of the brightness
-
-    double reach() const { return disc ? halfW : std::hypot(halfW, halfH); }
-    double maxSpeed() const { return std::hypot(vx, vy) + std::fabs(omega) * reach(); }
-};
-
-struct Pose {
-    double cx, cy, c, s; // centre, cos and sin of the angle
-};
-
-// Position along [lo, hi] of a point moving at v and bouncing at both ends.
-double bounce(double start, double v, double t, double lo, double hi)
-{
-    const double length = hi - lo;
-    if (length <= 0)
-        return lo;
-    const double s = std::fmod(start - lo + v * t, 2 * length);
-    const double folded = s < 0 ? s + 2 * length : s;
-    return lo + (folded <= length ? folded : 2 * length - folded);
-}
-
-Pose poseAt(const Shape &sh, double t)
-{
-    const double a = sh.angle0 + sh.omega * t;
-    return {bounce(sh.startX, sh.vx, t, sh.minX, sh.maxX),
-            bounce(sh.startY, sh.vy, t, sh.minY, sh.maxY), std::cos(a), std::sin(a)};
-}
-
-// The part [u0, u1] of the line (px, py) + u (dx, dy) inside the shape; false
-// when the line misses it. Used for the sensor's rows and the picture's rows
-// alike, so events and picture agree on every edge.
-bool lineInside(const Shape &sh, const Pose &p, double px, double py, double dx, double dy,
-                double &u0, double &u1)
-{
-    const double ox = px - p.cx, oy = py - p.cy;
-    if (sh.disc) {
-        const double a = dx * dx + dy * dy;
-        const double b = ox * dx + oy * dy;
-        const double c = ox * ox + oy * oy - sh.halfW * sh.halfW;
-        if (a <= 0)
-            return false;
-        const double disc = b * b - a * c;
-        if (disc < 0)
-            return false;
-        const double r = std::sqrt(disc);
-        u0 = (-b - r) / a;
-        u1 = (-b + r) / a;
-        return true;
-    }
-    // Box: |local x| <= halfW and |local y| <= halfH, both linear in u.
-    u0 = -std::numeric_limits<double>::infinity();
-    u1 = std::numeric_limits<double>::infinity();
-    const double slabs[2][3] = {{ox * p.c + oy * p.s, dx * p.c + dy * p.s, sh.halfW},
-                                {-ox * p.s + oy * p.c, -dx * p.s + dy * p.c, sh.halfH}};
-    for (const auto &slab : slabs) {
-        const double b = slab[0], a = slab[1], h = slab[2];
-        if (std::fabs(a) < 1e-12) {
-            if (std::fabs(b) > h)
-                return false;
-            continue;
-        }
-        double lo = (-h - b) / a, hi = (h - b) / a;
-        if (lo > hi)
-            std::swap(lo, hi);
-        u0 = std::max(u0, lo);
-        u1 = std::min(u1, hi);
-    }
-    return u0 <= u1;
-}
-
-// Signed distance from the outline (negative inside); only its zero crossing
-// between two poses is used, to interpolate when an edge passes a pixel.
-double signedDistance(const Shape &sh, const Pose &p, double x, double y)
-{
-    const double ox = x - p.cx, oy = y - p.cy;
-    if (sh.disc)
-        return std::hypot(ox, oy) - sh.halfW;
-    const double qx = std::fabs(ox * p.c + oy * p.s) - sh.halfW;
-    const double qy = std::fabs(-ox * p.s + oy * p.c) - sh.halfH;
-    return std::hypot(std::max(qx, 0.0), std::max(qy, 0.0)) + std::min(std::max(qx, qy), 0.0);
-}
-
 // Pixel columns first..last (inclusive) of one row inside a shape; empty when first > last.
 struct Span {
     int first = 1, last = 0;
@@ -181,7 +48,7 @@ struct Span {
 // The outline of every shape at one moment, row by row.
 struct Outlines {
     double t = 0;
-    std::vector<Pose> poses;
+    std::vector<SceneShape::Pose> poses;
     std::vector<int> firstRow, lastRow;   // per shape
     std::vector<std::vector<Span>> spans; // per shape, rows firstRow..lastRow
 
@@ -274,7 +141,7 @@ struct SimulatedScene::Impl {
     uint64_t seed = 0;
 
     // Constant after construction: may be read by renderBgr() on another thread.
-    std::vector<Shape> shapes; // bottom to top
+    std::vector<SceneShape> shapes; // bottom to top
     double bgLevel0 = 0, bgSlopeX = 0, bgSlopeY = 0;
     float bgTint[3] = {1, 1, 1};
     double lampX = 0, lampY = 0, lampRadius = 0, lampPhaseUs = 0;
@@ -392,7 +259,7 @@ void SimulatedScene::Impl::buildScene()
     // sizes and speeds with the mean scale, so a smaller sensor sees the same scene.
     const double sx = width / 1280.0, sy = height / 720.0;
     const double s = std::sqrt(sx * sy);
-    Random rnd(mix(seed ^ 0x5ce7e5ce7eULL));
+    SplitMixRandom rnd(SplitMixRandom::mix(seed ^ 0x5ce7e5ce7eULL));
     const double perSecond = 1e-6;
 
     struct Spec {
@@ -413,7 +280,7 @@ void SimulatedScene::Impl::buildScene()
         {false, 15, 15, 600, 100, 1100, 640, 0, 4.0, 1.3f, {0.4f, 1.0f, 1.0f}},
     };
     for (const Spec &sp : specs) {
-        Shape sh;
+        SceneShape sh;
         sh.disc = sp.disc;
         sh.halfW = sp.halfW * s;
         sh.halfH = sp.halfH * s;
@@ -504,8 +371,8 @@ void SimulatedScene::Impl::outlinesAt(double t, Outlines &o) const
     o.lastRow.resize(shapes.size());
     o.spans.resize(shapes.size());
     for (size_t i = 0; i < shapes.size(); ++i) {
-        const Shape &sh = shapes[i];
-        const Pose p = poseAt(sh, t);
+        const SceneShape &sh = shapes[i];
+        const SceneShape::Pose p = sh.poseAt(t);
         o.poses[i] = p;
         const double reach = sh.reach();
         const int first = std::max(0, int(std::ceil(p.cy - reach)));
@@ -516,7 +383,7 @@ void SimulatedScene::Impl::outlinesAt(double t, Outlines &o) const
         rows.assign(size_t(std::max(0, last - first + 1)), Span{});
         for (int y = first; y <= last; ++y) {
             double u0, u1;
-            if (!lineInside(sh, p, 0, y, 1, 0, u0, u1))
+            if (!sh.lineInside(p, 0, y, 1, 0, u0, u1))
                 continue;
             Span &span = rows[size_t(y - first)];
             span.first = std::max(0, int(std::ceil(u0)));
@@ -575,8 +442,8 @@ void SimulatedScene::Impl::addShapeChanges(const Outlines &a, const Outlines &b)
             auto visit = [&](int x) {
                 if (sa.contains(x) == sb.contains(x) || inLamp(x, y))
                     return;
-                const double da = signedDistance(shapes[i], a.poses[i], x, y);
-                const double db = signedDistance(shapes[i], b.poses[i], x, y);
+                const double da = shapes[i].signedDistance(a.poses[i], x, y);
+                const double db = shapes[i].signedDistance(b.poses[i], x, y);
                 double f = da != db ? da / (da - db) : 0.5;
                 f = std::clamp(f, 0.0, 1.0);
                 const double t = std::min(a.t + f * dt, stepEnd);
@@ -629,7 +496,7 @@ void SimulatedScene::Impl::buildStep(uint64_t step)
     }
 
     // Hot pixels, drawn for the whole step from its own seed.
-    Random rnd(mix(seed ^ mix(step)));
+    SplitMixRandom rnd(SplitMixRandom::mix(seed ^ SplitMixRandom::mix(step)));
     for (const HotPixel &hp : hotPixels) {
         const uint64_t k = rnd.poisson(hp.rateHz * kStepUs * 1e-6);
         for (uint64_t i = 0; i < k; ++i)
@@ -759,7 +626,7 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
         noiseState.resize(buckets);
         const double limit = std::exp(-noiseMean);
         for (size_t b = 0; b < buckets; ++b) {
-            Random rnd(mix(seed ^ kNoiseSalt ^ mix(from + b)));
+            SplitMixRandom rnd(SplitMixRandom::mix(seed ^ kNoiseSalt ^ SplitMixRandom::mix(from + b)));
             noiseCount[b] = uint32_t(rnd.poisson(noiseMean, limit));
             noiseState[b] = rnd.state();
             counts[b + 1] += noiseCount[b];
@@ -778,7 +645,7 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
     // ON a little more often: leak events are ON.
     const uint64_t onBelow = uint64_t((0.5 + kLeakShare / 2) * 4294967296.0);
     for (size_t b = 0; b < buckets; ++b) {
-        Random rnd(noiseState[b]);
+        SplitMixRandom rnd(noiseState[b]);
         Event2D *slot = &out[base + counts[b]];
         for (uint32_t k = 0; k < noiseCount[b]; ++k) {
             const uint32_t index = rnd.below(pixelCount);
@@ -801,11 +668,11 @@ uint8_t channel(double level, float tint, double gain)
 }
 
 // Frame columns of one row inside a shape, clipped to the frame; false when none.
-bool frameColumns(const Shape &sh, const Pose &p, const double m[6], int v, int frameWidth,
+bool frameColumns(const SceneShape &sh, const SceneShape::Pose &p, const double m[6], int v, int frameWidth,
                   int &first, int &last)
 {
     double u0, u1;
-    if (!lineInside(sh, p, m[1] * v + m[2], m[4] * v + m[5], m[0], m[3], u0, u1))
+    if (!sh.lineInside(p, m[1] * v + m[2], m[4] * v + m[5], m[0], m[3], u0, u1))
         return false;
     first = int(std::max(0.0, std::ceil(u0)));
     last = int(std::min(double(frameWidth - 1), std::floor(u1)));
@@ -868,8 +735,8 @@ void SimulatedScene::Impl::render(double t, int frameWidth, int frameHeight, con
     }
 
     // Shapes bottom to top, as spans of one colour.
-    for (const Shape &sh : shapes) {
-        const Pose p = poseAt(sh, t);
+    for (const SceneShape &sh : shapes) {
+        const SceneShape::Pose p = sh.poseAt(t);
         uint8_t colour[3];
         for (int c = 0; c < 3; ++c)
             colour[c] = channel(sh.level, sh.tint[c], gain);
@@ -887,9 +754,9 @@ void SimulatedScene::Impl::render(double t, int frameWidth, int frameHeight, con
     }
 
     // The lamp on top, brightest in its middle while lit.
-    Shape lampShape;
+    SceneShape lampShape;
     lampShape.halfW = lampRadius;
-    const Pose lampPose{lampX, lampY, 1, 0};
+    const SceneShape::Pose lampPose{lampX, lampY, 1, 0};
     const bool lit = lampLit(t);
     for (int v = 0; v < frameHeight; ++v) {
         int first, last;
