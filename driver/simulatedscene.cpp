@@ -175,7 +175,7 @@ struct SimulatedScene::Impl {
 
     mutable std::mutex renderMutex; // guards the cached background picture
     mutable std::vector<uint8_t> background;
-    mutable std::vector<double> backgroundKey;
+    mutable std::vector<double> backgroundKey, previousKey;
 
     void buildScene();
     float backgroundLevel(int x, int y) const
@@ -695,22 +695,32 @@ void SimulatedScene::Impl::drawBackground(int frameWidth, int frameHeight, const
     const double hi = *std::max_element(corners, corners + 4);
     constexpr int kEntries = 4096;
     const double scale = hi > lo ? (kEntries - 1) / (hi - lo) : 0.0;
-    std::vector<uint8_t> table(size_t(kEntries) * 3);
+    // Colours as B, G, R, 0 words: one 4-byte store per pixel, its fourth byte
+    // overwritten by the next pixel (the last pixel of the frame takes 3 bytes).
+    std::vector<uint32_t> table(kEntries);
     for (int i = 0; i < kEntries; ++i) {
         const double level = lo + (scale > 0 ? i / scale : 0.0);
-        for (int c = 0; c < 3; ++c)
-            table[size_t(i) * 3 + c] = channel(level, bgTint[c], gain);
+        uint8_t bytes[4] = {channel(level, bgTint[0], gain), channel(level, bgTint[1], gain),
+                            channel(level, bgTint[2], gain), 0};
+        std::memcpy(&table[size_t(i)], bytes, 4);
     }
     const double du = (bgSlopeX * m[0] + bgSlopeY * m[3]) * scale;
     const int64_t step = int64_t(std::llround(du * 65536.0));
+    const int64_t last = int64_t(kEntries - 1) << 16;
     for (int v = 0; v < frameHeight; ++v) {
         uint8_t *out = bgr + size_t(v) * frameWidth * 3;
-        int64_t index = int64_t(std::llround((levelAt(0, v) - lo) * scale * 65536.0));
-        for (int u = 0; u < frameWidth; ++u, index += step, out += 3) {
-            const uint8_t *colour = &table[size_t(std::clamp<int64_t>(index >> 16, 0, kEntries - 1)) * 3];
-            out[0] = colour[0];
-            out[1] = colour[1];
-            out[2] = colour[2];
+        const int64_t first = int64_t(std::llround((levelAt(0, v) - lo) * scale * 65536.0));
+        const int64_t end = first + step * (frameWidth - 1);
+        const bool inTable = std::min(first, end) >= 0 && std::max(first, end) <= last;
+        const int stores = v + 1 < frameHeight ? frameWidth : frameWidth - 1;
+        int64_t index = first;
+        for (int u = 0; u < stores; ++u, index += step, out += 3) {
+            const int64_t i = inTable ? index >> 16 : std::clamp<int64_t>(index >> 16, 0, kEntries - 1);
+            std::memcpy(out, &table[size_t(i)], 4);
+        }
+        if (stores < frameWidth) {
+            const int64_t i = std::clamp<int64_t>(index >> 16, 0, kEntries - 1);
+            std::memcpy(out, &table[size_t(i)], 3);
         }
     }
 }
@@ -722,16 +732,22 @@ void SimulatedScene::Impl::render(double t, int frameWidth, int frameHeight, con
         return;
     const size_t bytes = size_t(frameWidth) * frameHeight * 3;
     {
-        // The background does not move: drawn once per frame geometry and gain.
+        // The background does not move: a copy of it is kept once the same frame
+        // geometry and gain come twice in a row (a gain that changes every frame
+        // would make keeping it cost a copy more each time).
         std::lock_guard<std::mutex> lock(renderMutex);
         const std::vector<double> key = {double(frameWidth), double(frameHeight), m[0], m[1],
                                          m[2], m[3], m[4], m[5], gain};
-        if (key != backgroundKey || background.size() != bytes) {
-            background.resize(bytes);
-            drawBackground(frameWidth, frameHeight, m, gain, background.data());
-            backgroundKey = key;
+        if (key == backgroundKey && background.size() == bytes) {
+            std::memcpy(bgr, background.data(), bytes);
+        } else {
+            drawBackground(frameWidth, frameHeight, m, gain, bgr);
+            if (key == previousKey) {
+                background.assign(bgr, bgr + bytes);
+                backgroundKey = key;
+            }
+            previousKey = key;
         }
-        std::memcpy(bgr, background.data(), bytes);
     }
 
     // Shapes bottom to top, as spans of one colour.
