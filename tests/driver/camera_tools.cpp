@@ -1,6 +1,7 @@
 // vx-test-labels: tsan
 // The camera tools: typed parameters with their refusals, and each filter's effect
-// on event slices. Also run under ThreadSanitizer (parameters set while filtering).
+// on event slices. Also run under ThreadSanitizer: parameters set while filtering,
+// pictures of the scene drawn while its stream is generated.
 #include "driver/antiflickertool.h"
 #include "driver/biasestool.h"
 #include "driver/eventratecontroltool.h"
@@ -375,6 +376,24 @@ TEST(CameraTools, SetFromAnotherThreadWhileTheProducerFilters)
     }
     done = true;
     gui.join();
+}
+
+TEST(CameraTools, PicturesDrawnWhileTheStreamIsGenerated)
+{
+    Pipeline p(320, 240);
+    const double identity[6] = {1, 0, 0, 0, 1, 0};
+    std::vector<uint8_t> first(size_t(320) * 240 * 3), again(first.size());
+    std::thread painter([&] {
+        std::vector<uint8_t> bgr(first.size());
+        for (int i = 0; i < 20; ++i)
+            p.scene.renderBgr(uint64_t(i) * 5000, 320, 240, identity, 1.0 + (i % 3) * 0.1, bgr.data());
+    });
+    EXPECT_FALSE(p.run(0, 100000, 2000).empty());
+    painter.join();
+    // The same moment drawn twice gives the same picture.
+    p.scene.renderBgr(50000, 320, 240, identity, 1.0, first.data());
+    p.scene.renderBgr(50000, 320, 240, identity, 1.0, again.data());
+    EXPECT_EQ(first, again);
 }
 
 TEST(CameraTools, EveryParameterDescribesItselfForThePanel)
