@@ -39,6 +39,20 @@ constexpr uint64_t kCalendarSteps = 256; // fewer than the 2^14 a pixel can tell
 constexpr double kMaxNoiseHz = 50.0; // per pixel, whatever the settings
 constexpr uint64_t kNoiseSalt = 0x6e6f697365ULL;
 
+// The whole columns 0..count-1 that lie in [u0, u1]; false when none. Clipped
+// before any conversion to int, whatever the line gave.
+bool clipColumns(double u0, double u1, int count, int &first, int &last)
+{
+    if (!(u0 <= u1))
+        return false;
+    const double a = std::max(0.0, std::ceil(u0)), b = std::min(double(count - 1), std::floor(u1));
+    if (!(a <= b))
+        return false;
+    first = int(a);
+    last = int(b);
+    return true;
+}
+
 // Pixel columns first..last (inclusive) of one row inside a shape; empty when first > last.
 struct Span {
     int first = 1, last = 0;
@@ -104,7 +118,7 @@ struct HugePageAllocator {
         constexpr size_t kHuge = size_t(2) << 20;
         const size_t bytes = std::max<size_t>(n * sizeof(T), 1);
         if (bytes < kHuge)
-            return static_cast<T *>(::operator new(bytes));
+            return static_cast<T *>(::operator new(bytes, std::align_val_t(alignof(T))));
         void *p = nullptr;
         const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
         if (posix_memalign(&p, kHuge, rounded) != 0)
@@ -116,8 +130,8 @@ struct HugePageAllocator {
     }
     void deallocate(T *p, size_t n)
     {
-        if (n * sizeof(T) < (size_t(2) << 20))
-            ::operator delete(p);
+        if (std::max<size_t>(n * sizeof(T), 1) < (size_t(2) << 20))
+            ::operator delete(p, std::align_val_t(alignof(T)));
         else
             std::free(p);
     }
@@ -386,8 +400,8 @@ void SimulatedScene::Impl::outlinesAt(double t, Outlines &o) const
             if (!sh.lineInside(p, 0, y, 1, 0, u0, u1))
                 continue;
             Span &span = rows[size_t(y - first)];
-            span.first = std::max(0, int(std::ceil(u0)));
-            span.last = std::min(int(width) - 1, int(std::floor(u1)));
+            if (!clipColumns(u0, u1, width, span.first, span.last))
+                span = Span{};
         }
     }
 }
@@ -672,11 +686,8 @@ bool frameColumns(const SceneShape &sh, const SceneShape::Pose &p, const double 
                   int &first, int &last)
 {
     double u0, u1;
-    if (!sh.lineInside(p, m[1] * v + m[2], m[4] * v + m[5], m[0], m[3], u0, u1))
-        return false;
-    first = int(std::max(0.0, std::ceil(u0)));
-    last = int(std::min(double(frameWidth - 1), std::floor(u1)));
-    return first <= last;
+    return sh.lineInside(p, m[1] * v + m[2], m[4] * v + m[5], m[0], m[3], u0, u1)
+           && clipColumns(u0, u1, frameWidth, first, last);
 }
 
 } // namespace
@@ -731,6 +742,15 @@ void SimulatedScene::Impl::render(double t, int frameWidth, int frameHeight, con
     if (frameWidth <= 0 || frameHeight <= 0 || !bgr || !m)
         return;
     const size_t bytes = size_t(frameWidth) * frameHeight * 3;
+    // A mapping or gain no camera can have draws black rather than numbers that
+    // overflow on the way.
+    bool sane = std::isfinite(gain) && std::fabs(gain) <= 1e6;
+    for (int i = 0; i < 6; ++i)
+        sane = sane && std::isfinite(m[i]) && std::fabs(m[i]) <= 1e6;
+    if (!sane) {
+        std::memset(bgr, 0, bytes);
+        return;
+    }
     {
         // The background does not move: a copy of it is kept once the same frame
         // geometry and gain come twice in a row (a gain that changes every frame

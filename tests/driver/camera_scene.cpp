@@ -269,3 +269,26 @@ TEST(SimulatedScene, EdgesThatFireLieOnThePicturesEdges)
     // All but the background noise.
     EXPECT_GT(onEdge, checked * 0.9) << onEdge << " of " << checked;
 }
+
+TEST(SimulatedScene, TinySensorsAndOddPictureMappingsAreSafe)
+{
+    for (auto [w, h] : {std::pair<int, int>{1, 1}, {3, 2}, {40, 30}}) {
+        SimulatedScene scene(uint16_t(w), uint16_t(h), 1);
+        const auto events = generateSlices(scene, 0, 20000, 3000);
+        for (const Event2D &e : events) {
+            ASSERT_LT(e.x, w);
+            ASSERT_LT(e.y, h);
+        }
+        const double nan = std::nan("");
+        const double mappings[][6] = {{1, 0, 0, 0, 1, 0},       {0, 0, 0, 0, 0, 0},
+                                      {1e9, 1e9, 0, -1e9, 0, 0}, {nan, 0, 0, 0, 1, 0},
+                                      {0.3, 0.2, -5, -0.2, 0.3, 7}, {1e-9, 0, 1e5, 0, 1e-9, -1e5}};
+        for (const auto &m : mappings) {
+            for (auto [fw, fh] : {std::pair<int, int>{1, 1}, {7, 5}}) {
+                std::vector<uint8_t> bgr(size_t(fw) * fh * 3 + 1, 0xAB);
+                scene.renderBgr(1000, uint16_t(fw), uint16_t(fh), m, 1.0, bgr.data());
+                EXPECT_EQ(bgr.back(), 0xAB); // nothing written past the frame
+            }
+        }
+    }
+}
