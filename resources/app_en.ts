@@ -177,6 +177,10 @@
         <source>Recording could not be started.</source>
         <translation>Recording could not be started.</translation>
     </message>
+    <message>
+        <source>Only one recording opens at a time: the other files were ignored.</source>
+        <translation>Only one recording opens at a time: the other files were ignored.</translation>
+    </message>
 </context>
 <context>
     <name>PopWidget</name>
@@ -242,6 +246,13 @@
     <message>
         <source>Title</source>
         <translation>Title</translation>
+    </message>
+</context>
+<context>
+    <name>ShowImageForm</name>
+    <message>
+        <source>ShowImageForm</source>
+        <translation>ShowImageForm</translation>
     </message>
 </context>
 <context>
@@ -316,6 +327,10 @@
         <translation>File Name</translation>
     </message>
     <message>
+        <source>xxx.raw</source>
+        <translation>xxx.raw</translation>
+    </message>
+    <message>
         <source>Cancel</source>
         <translation>Cancel</translation>
     </message>
@@ -364,6 +379,10 @@
     <message>
         <source>File Name</source>
         <translation>File Name</translation>
+    </message>
+    <message>
+        <source>xxx.mp4</source>
+        <translation>xxx.mp4</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -505,6 +524,13 @@
     <message>
         <source>Select Directory</source>
         <translation>Select Directory</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingWin</name>
+    <message>
+        <source>WaitingWin</source>
+        <translation>WaitingWin</translation>
     </message>
 </context>
 <context>
