@@ -125,10 +125,12 @@ int StreamingCamera::start()
 void StreamingCamera::stop()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    // Nothing of a step under way may reach a consumer after stop() returned.
-    idle_.wait(lock, [&] { return !stepping_; });
+    // No new step starts from here on (a producer running behind would otherwise
+    // keep starting steps while we wait); nothing of the step under way may reach
+    // a consumer after stop() returned.
     streaming_ = false;
     startPending_ = false;
+    idle_.wait(lock, [&] { return !stepping_; });
     slicer_.end();
 }
 
@@ -237,6 +239,7 @@ void StreamingCamera::run()
                                                        std::to_string((now - t0) / 1000) +
                                                        " ms behind; the stream skips to the present");
             lagLogged_ = true;
+            lagJumps_.fetch_add(1);
             t0 = now - kMaxStepUs;
         }
         const uint64_t t1 = std::min(now, t0 + kMaxStepUs);

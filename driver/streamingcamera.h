@@ -70,6 +70,8 @@ public:
     bool streaming() const;
     uint64_t skippedSlices() const { return slicer_.skippedSlices(); }
     uint64_t deliveredEvents() const { return delivered_.load(); }
+    // Times the producer fell kMaxLagUs behind and jumped to the present.
+    uint64_t lagJumps() const { return lagJumps_.load(); }
     // Bytes per event the statistics count: one event word of our recording format.
     uint64_t bytesPerEvent() const { return bytesPerEvent_; }
     static constexpr uint64_t kBytesPerTrigger = 12;
@@ -112,6 +114,7 @@ private:
     bool lagLogged_ = false;
 
     std::atomic<uint64_t> delivered_{0};
+    std::atomic<uint64_t> lagJumps_{0};
     std::thread thread_;
 };
 

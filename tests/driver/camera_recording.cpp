@@ -88,10 +88,12 @@ TEST(CameraRecording, RecordingWhileStreamingIsAWholeFileOfTheCamera)
     const std::string path = out.file("live.raw");
     ASSERT_TRUE(camera->startRecording(path));
     std::vector<Event2D> batch;
-    uint64_t fetched = 0;
+    uint64_t fetched = 0, lastFetched = 0;
     waitFor([&] {
-        if (camera->getNextBatch(batch))
+        if (camera->getNextBatch(batch) && !batch.empty()) {
+            lastFetched = batch.back().timestamp;
             fetched += batch.size();
+        }
         return false;
     }, 400);
     ASSERT_TRUE(camera->stopRecording());
@@ -113,8 +115,8 @@ TEST(CameraRecording, RecordingWhileStreamingIsAWholeFileOfTheCamera)
     const vxtest::RecordingContent content = vxtest::readRecording(path);
     EXPECT_EQ(content.metadataValue(StreamRecorder::kLostEventsKey), "00000000000000000000");
     EXPECT_EQ(content.metadataValue("camera_kind"), "simulated");
-    // About 0.4 s of the stream, and the camera goes on streaming.
-    EXPECT_GT(info.endTimestamp - info.startTimestamp, 300000u);
+    // Up to the last batch delivered while it ran, and the camera goes on streaming.
+    EXPECT_GE(info.endTimestamp, lastFetched);
     EXPECT_TRUE(waitFor([&] { return camera->getNextBatch(batch); }, 1000));
 }
 
@@ -168,7 +170,7 @@ TEST(CameraRecording, CacheBeforeATriggerJoinsTheLiveStreamWithoutGapOrDuplicate
     // A short recording from the very start tells where the replay began.
     ASSERT_TRUE(camera->startRecording(out.file("probe.raw")));
     ASSERT_EQ(camera->start(), 0);
-    sleepMs(30);
+    ASSERT_TRUE(waitFor([&] { return vxtest::streamingCamera(camera).deliveredEvents() > 1000; }, 5000));
     ASSERT_TRUE(camera->stopRecording());
     const vxtest::RecordingContent probe = vxtest::readRecording(out.file("probe.raw"));
     ASSERT_TRUE(probe.ok && !probe.events.empty());

@@ -36,15 +36,20 @@ void sleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Fetches slices for about durationMs, polling every pollMs.
-std::vector<Slice> fetchFor(StreamingCamera &camera, int durationMs, int pollMs = 1)
+// Fetches slices for about durationMs, polling every pollMs; skippedAfter holds
+// the camera's skip count right after each fetch.
+std::vector<Slice> fetchFor(StreamingCamera &camera, int durationMs, std::vector<uint64_t> *skippedAfter = nullptr,
+                            int pollMs = 1)
 {
     std::vector<Slice> slices;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(durationMs);
     Slice s;
     while (std::chrono::steady_clock::now() < until) {
-        if (camera.fetchSlice(s.events, s.start, s.end))
+        if (camera.fetchSlice(s.events, s.start, s.end)) {
             slices.push_back(s);
+            if (skippedAfter)
+                skippedAfter->push_back(camera.skippedSlices());
+        }
         sleepMs(pollMs);
     }
     return slices;
@@ -183,10 +188,11 @@ TEST(CameraStreaming, SlicesFollowEachOtherWithTheirLengthAndRecordingHoldsTheSa
     camera.setBatchSliceTime(10000);
     ASSERT_EQ(camera.start(), 0);
     ASSERT_TRUE(camera.startRecording(out.file("all.raw")));
-    std::vector<Slice> slices = fetchFor(camera, 250);
+    std::vector<uint64_t> skipped;
+    std::vector<Slice> slices = fetchFor(camera, 250, &skipped);
     camera.setBatchSliceTime(3000); // acts from the next slice
     const size_t before = slices.size();
-    const std::vector<Slice> more = fetchFor(camera, 150);
+    const std::vector<Slice> more = fetchFor(camera, 150, &skipped);
     slices.insert(slices.end(), more.begin(), more.end());
     ASSERT_TRUE(camera.stopRecording());
     camera.stop();
@@ -196,7 +202,7 @@ TEST(CameraStreaming, SlicesFollowEachOtherWithTheirLengthAndRecordingHoldsTheSa
     const vxtest::RecordingContent recorded = vxtest::readRecording(out.file("all.raw"));
     ASSERT_TRUE(recorded.ok);
     ASSERT_FALSE(recorded.events.empty());
-    size_t contiguous = 0, shortSlices = 0;
+    size_t shortSlices = 0;
     for (size_t i = 0; i < slices.size(); ++i) {
         const Slice &s = slices[i];
         const uint64_t length = s.end - s.start;
@@ -204,7 +210,11 @@ TEST(CameraStreaming, SlicesFollowEachOtherWithTheirLengthAndRecordingHoldsTheSa
         shortSlices += length == 3000;
         if (i > 0) {
             EXPECT_GE(s.start, slices[i - 1].end); // in time order, never overlapping
-            contiguous += s.start == slices[i - 1].end;
+            // No gap, unless the slices between were skipped (and counted): polled
+            // every ms that is rare, but a loaded machine may keep us waiting.
+            if (s.start != slices[i - 1].end) {
+                EXPECT_GT(skipped[i], skipped[i - 1]) << "slice " << i;
+            }
         }
         for (size_t k = 0; k < s.events.size(); ++k) {
             ASSERT_GE(s.events[k].timestamp, s.start);
@@ -219,10 +229,6 @@ TEST(CameraStreaming, SlicesFollowEachOtherWithTheirLengthAndRecordingHoldsTheSa
         }
     }
     EXPECT_GT(shortSlices, 5u);
-    // Fetched in time (polled every ms), slices leave no gap; a loaded machine may
-    // still make us miss a few.
-    EXPECT_GE(contiguous + camera.skippedSlices() + 1, slices.size() - 1);
-    EXPECT_GT(contiguous, slices.size() / 2);
 }
 
 TEST(CameraStreaming, ASlowConsumerGetsTheNewestSliceAndSkipsTheRest)

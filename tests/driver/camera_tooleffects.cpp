@@ -1,4 +1,3 @@
-// vx-test-labels: tsan
 // The camera tools act on the live stream of a simulated camera (the filters are
 // tested in depth on their own; here: that a setting made while streaming reaches
 // the stream within a step), and setters refuse what they cannot take.
@@ -40,8 +39,20 @@ protected:
     std::shared_ptr<CameraTool> tool(ToolType type) { return handle_->getTool(type); }
 
     // The stream over about durationMs, counting only slices that began after the
-    // last change had been picked up (one producer step after it).
+    // last change had been picked up (one producer step after it). A machine so
+    // busy that the camera had to jump ahead gives no rate: measured again.
     Measure measure(int durationMs, const Window *roi = nullptr)
+    {
+        Measure m;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const uint64_t jumps = camera().lagJumps();
+            m = measureOnce(durationMs, roi);
+            if (camera().lagJumps() == jumps)
+                break;
+        }
+        return m;
+    }
+    Measure measureOnce(int durationMs, const Window *roi)
     {
         const uint64_t settled = camera().cameraTime() + StreamingCamera::kMaxStepUs;
         Measure m;

@@ -1,4 +1,3 @@
-// vx-test-labels: tsan
 // "vxraw cameras" and "vxraw record": listing, recording with settings and a
 // configuration file, and one-line errors with the usual exit statuses.
 #include "vxrawcommands.h"
