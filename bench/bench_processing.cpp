@@ -108,7 +108,17 @@ void resetPeakRss()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-// Plays `path` with a processor and records when each step reported its position.
+// The engine hands its load and playback results to the thread that runs the event loop.
+void processEventsUntil(const std::atomic<bool> &done, Clock::time_point deadline = Clock::time_point::max())
+{
+    while (!done && Clock::now() < deadline) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Plays `path` with a processor and records when each step's frame was drawn (the render
+// worker emits at once, so the times are the worker's, not the event loop's).
 struct PlaybackRun {
     std::vector<Clock::time_point> steps;
     double maxStepMs = 0;
@@ -122,10 +132,10 @@ PlaybackRun playThrough(const std::string &path, int fps, uint64_t accTime, doub
     VxEventProcessor p(&settings());
     std::mutex m;
     std::atomic<bool> loaded{false}, stopped{false};
-    QObject::connect(&p, &VxEventProcessor::signalRealTimeTimeStamp, [&](uint64_t) {
+    QObject::connect(&p, &VxEventProcessor::signalEventImage, &p, [&](const QImage &) {
         std::lock_guard<std::mutex> lock(m);
         run.steps.push_back(Clock::now());
-    });
+    }, Qt::DirectConnection);
     QObject::connect(&p, &VxEventProcessor::signalLoadingStatus, [&](bool on) {
         if (!on)
             loaded = true;
@@ -133,20 +143,14 @@ PlaybackRun playThrough(const std::string &path, int fps, uint64_t accTime, doub
     p.setFps(fps);
     p.setAccTime(accTime);
     p.loadFile(QString::fromStdString(path));
-    while (!loaded)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    {
-        std::lock_guard<std::mutex> lock(m);
-        run.steps.clear(); // the load's own report
-    }
+    processEventsUntil(loaded);
     QObject::connect(&p, &VxEventProcessor::signalPlayStatus, [&](bool on) {
         if (!on)
             stopped = true;
     });
     p.slotPlaybackCtrl(true);
-    const auto deadline = Clock::now() + std::chrono::duration<double>(maxSeconds);
-    while (!stopped && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    processEventsUntil(stopped, Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(maxSeconds)));
     p.slotPlaybackCtrl(false);
     std::lock_guard<std::mutex> lock(m);
     for (size_t i = 1; i < run.steps.size(); ++i) {
@@ -276,8 +280,7 @@ static void BM_BigRecordingMemory(benchmark::State &state)
                 loaded = true;
         });
         p.loadFile(QString::fromStdString(path));
-        while (!loaded)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        processEventsUntil(loaded);
         p.setFps(30);
         p.slotPlaybackCtrl(true);
         std::this_thread::sleep_for(std::chrono::seconds(3));

@@ -1,3 +1,4 @@
+// vx-test-labels: tsan
 // Long reader operations (cut, video export, index rebuild, check) report rising
 // progress up to 1, stop when cancelled without leaving a file behind, and name the
 // parts of the range they had to skip.
