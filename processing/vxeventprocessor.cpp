@@ -4,12 +4,16 @@
 
 #include <QDebug>
 #include <QMetaObject>
+#include <QSocketNotifier>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 namespace {
 
@@ -82,6 +86,13 @@ VxEventProcessor::VxEventProcessor(AppSettings *settings, QObject *parent)
     const QRgb background = settings_->eventColors().background;
     images_[0] = makeImage(kWidth, kHeight, background);
     images_[1] = makeImage(kWidth, kHeight, background);
+    if (::pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) == 0) {
+        wakeNotifier_ = new QSocketNotifier(wakeFds_[0], QSocketNotifier::Read, this);
+        connect(wakeNotifier_, &QSocketNotifier::activated, this, &VxEventProcessor::deliverPosted);
+    } else {
+        qWarning() << "no wake-up pipe, worker results go through queued calls: " << std::strerror(errno);
+        wakeFds_[0] = wakeFds_[1] = -1;
+    }
     // Set before the thread starts: a destructor that runs before the worker's
     // first wait must still see it and stop it.
     renderRunning_ = true;
@@ -110,6 +121,12 @@ VxEventProcessor::~VxEventProcessor()
     renderTaken_.notify_all();
     renderWorker_.join();
     reader_.reset();
+    // Every worker is gone: nothing writes to the pipe any more.
+    delete wakeNotifier_;
+    for (int fd : wakeFds_) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -366,14 +383,26 @@ void VxEventProcessor::post(Channel channel, uint64_t id, std::function<void()> 
         wake = posted_.empty();
         posted_.push_back({channel, id, std::move(deliver)});
     }
-    // One wake-up for everything posted until the GUI thread takes the lot. By name:
-    // the queued call then carries no data of ours across threads.
-    if (wake)
+    // One wake-up for everything posted until the GUI thread takes the lot.
+    if (!wake)
+        return;
+    if (wakeFds_[1] >= 0) {
+        const char byte = 1;
+        while (::write(wakeFds_[1], &byte, 1) < 0 && errno == EINTR) {
+        }
+    } else {
         QMetaObject::invokeMethod(this, "deliverPosted", Qt::QueuedConnection);
+    }
 }
 
 void VxEventProcessor::deliverPosted()
 {
+    // Emptied before the queue is taken: a result posted in between wakes us again.
+    if (wakeFds_[0] >= 0) {
+        char bytes[64];
+        while (::read(wakeFds_[0], bytes, sizeof bytes) > 0) {
+        }
+    }
     std::vector<Posted> batch;
     {
         std::lock_guard<std::mutex> lock(postedMutex_);

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+class QSocketNotifier;
+
 // Turns events into images at the sensor's size and plays .raw recordings back.
 //
 // Rendering: producers add events to the accumulation buffer (`accumulate`) and end a
@@ -215,7 +217,10 @@ private:
     uint64_t nextJobId_ = 0;               // GUI thread
     std::map<uint64_t, double> progress_;  // GUI thread: share done per job under way
 
-    // Results on their way to the GUI thread.
+    // Results on their way to the GUI thread. A byte in the pipe wakes the GUI thread:
+    // no Qt event crosses threads (whose hand-over ThreadSanitizer cannot follow).
     std::mutex postedMutex_;
     std::vector<Posted> posted_;
+    int wakeFds_[2] = {-1, -1};
+    QSocketNotifier *wakeNotifier_ = nullptr;
 };

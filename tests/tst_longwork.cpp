@@ -1,4 +1,3 @@
-// vx-test-labels: tsan
 // Long work seen from the window: the waiting window's progress mode and Cancel, one
 // waiting window for several jobs, closing the window during an export, and a quick
 // second "Open Recording".
