@@ -30,6 +30,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -468,10 +469,14 @@ bool MainWidget::stopJobsToLeave(const QString &question, const QString &stopTex
 {
     if (!m_eventProcessor->hasRangeJobs())
         return true;
-    if (!askUser(question, stopText, tr("Keep working")))
-        return false;
-    m_eventProcessor->slotCancelJobs();
-    return true;
+    // The waiting window stays on top: it would cover the question.
+    m_waitingWin->hide();
+    const bool stop = askUser(question, stopText, tr("Keep working"));
+    if (stop)
+        m_eventProcessor->slotCancelJobs();
+    else if (m_busyCount > 0)
+        m_waitingWin->show();
+    return stop;
 }
 
 QString MainWidget::switchedLanguage(const QString &current)
@@ -680,8 +685,21 @@ void MainWidget::maximizedChanged(bool max)
 
 void MainWidget::closeEvent(QCloseEvent *event)
 {
-    if (!stopJobsToLeave(tr("An export or cut is still running. Cancel it and quit?"), tr("Cancel and quit"))) {
+    if (m_eventProcessor->hasRangeJobs()) {
+        // Asked after this close, not inside it: one click on the close button asks
+        // to close twice (the button and the window agent), and the answer to a
+        // question asked here would come while the window counts as closing.
         event->ignore();
+        if (!m_closeQuestionPending) {
+            m_closeQuestionPending = true;
+            QTimer::singleShot(0, this, [this] {
+                const bool leave =
+                    stopJobsToLeave(tr("An export or cut is still running. Cancel it and quit?"), tr("Cancel and quit"));
+                m_closeQuestionPending = false;
+                if (leave)
+                    close();
+            });
+        }
         return;
     }
     QWidget::closeEvent(event);

@@ -118,7 +118,8 @@ private slots:
     void on_pb_viewer_setting_clicked(bool checked);
 
 protected:
-    // While an export or cut runs, asks whether to cancel it or keep working.
+    // While an export or cut runs, the window stays and asks (right after) whether
+    // to cancel it and quit, or keep working.
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -158,4 +159,6 @@ private:
     int m_sourceMode = Empty;
     // Loads, exports and cuts under way: the waiting window closes with the last.
     int m_busyCount = 0;
+    // Closing while an export or cut runs: the question is on its way or open.
+    bool m_closeQuestionPending = false;
 };
