@@ -4,6 +4,7 @@
 #include "processing/vxeventprocessor.h"
 
 #include "app/appsettings.h"
+#include "camera/operationcontrol.h"
 #include "driver/rawfilereader.h"
 #include "driver/rawfilewriter.h"
 #include "driver/videoexporter.h"
@@ -255,6 +256,44 @@ static void BM_ExportVideo10M(benchmark::State &state)
     state.counters["realtime_x_idle_2core"] = recordingSeconds / (cpuSeconds / 2);
 }
 BENCHMARK(BM_ExportVideo10M)->Iterations(2)->Unit(benchmark::kSecond);
+
+// How long an export takes to stop once cancelled (the window's Cancel, or closing the
+// program during an export): from cancel() to exportVideo() returning, temporary file
+// removed. Cancelled a third of the way through a 10 M events/s recording.
+static void BM_ExportCancelLatency(benchmark::State &state)
+{
+    const std::string &path = recordingOf(10e6, 3000000);
+    auto reader = vexadin::RawFileReader::create(path);
+    uint64_t first = 0, last = 0;
+    if (!reader || !reader->open() || !reader->getStartTimestamp(first) || !reader->getEndTimestamp(last)) {
+        state.SkipWithError("cannot open the recording");
+        return;
+    }
+    const std::string out = vxtest::tempPath("bench-cancel", ".mp4");
+    std::vector<double> latenciesMs;
+    for (auto _ : state) {
+        vexadin::OperationControl control;
+        std::atomic<bool> third{false};
+        control.setProgressHandler([&](double f) {
+            if (f >= 1.0 / 3)
+                third = true;
+        });
+        std::atomic<bool> ok{true};
+        std::thread worker([&] { ok = reader->exportVideo(first, last, out, control); });
+        while (!third)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const auto t0 = Clock::now();
+        control.cancel();
+        worker.join();
+        latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        if (ok)
+            state.SkipWithError("the export ended before it was cancelled");
+    }
+    std::sort(latenciesMs.begin(), latenciesMs.end());
+    state.counters["median_ms"] = latenciesMs[latenciesMs.size() / 2];
+    state.counters["max_ms"] = latenciesMs.back();
+}
+BENCHMARK(BM_ExportCancelLatency)->Iterations(9)->Unit(benchmark::kMillisecond);
 
 // Resident memory while playing, stepping and seeking a ~2 GB recording. Only with
 // VX_BENCH_BIG=1 (writing the file takes minutes and the disk space).
