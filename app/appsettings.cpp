@@ -122,8 +122,6 @@ AppSettings &AppSettings::instance()
 AppSettings::AppSettings(const QString &configFilePath)
 {
     settings = new QSettings(configFilePath, QSettings::IniFormat);
-    if (settings->status() != QSettings::NoError)
-        qWarning() << "Config file could not be read, using defaults:" << configFilePath;
 
     loadFolder(kOutputRawFilePathKey, FolderKind::Output, &outputRawFilePath);
     loadFolder(kInputRawFilePathKey, FolderKind::Input, &inputRawFilePath);

@@ -29,8 +29,12 @@ int main(int argc, char *argv[])
 
     // Declared after the splash so it is destroyed first.
     MainWidget mainWidget;
+    // The window draws its own title bar; this title is what the task bar and
+    // the window switcher show, so it names the program, in every language.
     mainWidget.setWindowTitle(QStringLiteral("VexadinView"));
     mainWidget.show();
+    // A recording named on the command line (a file manager's "open with").
+    mainWidget.openFromCommandLine(filesFromArguments(QCoreApplication::arguments()));
 
     return app.exec();
 }

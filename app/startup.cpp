@@ -1,10 +1,9 @@
 #include "app/startup.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDebug>
 #include <QFont>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QTranslator>
 
 bool registerApplicationFont(const QString &resourcePath)
@@ -18,7 +17,10 @@ bool registerApplicationFont(const QString &resourcePath)
     if (!families.isEmpty()) {
         QFont font(families.first(), -1, -1, false);
         font.setHintingPreference(QFont::PreferNoHinting);
-        QGuiApplication::setFont(font);
+        // QApplication's setter also drops the per-class fonts a desktop
+        // theme installs (menus, tool tips, message boxes), so every widget
+        // uses our font.
+        QApplication::setFont(font);
     }
     return true;
 }
@@ -41,4 +43,21 @@ QTranslator *loadLanguage(const QString &language)
         return nullptr;
     }
     return translator;
+}
+
+QStringList filesFromArguments(const QStringList &arguments)
+{
+    QStringList files;
+    bool optionsEnded = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (!optionsEnded && arg == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
+            qWarning() << "Unknown option ignored:" << arg;
+        } else {
+            files.append(arg);
+        }
+    }
+    return files;
 }

@@ -35,8 +35,15 @@ QString resolveDirectory(const QString &path)
     if (dir.exists())
         return dir.absolutePath();
 
-    const int sep = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    // '\\' separates folders only on Windows; elsewhere it is an ordinary
+    // character of a file name.
+    int sep = path.lastIndexOf(QLatin1Char('/'));
+#ifdef Q_OS_WIN
+    sep = qMax(sep, path.lastIndexOf(QLatin1Char('\\')));
+#endif
     if (sep >= 0) {
+        // Everything before a leading separator is nothing at all, which QDir
+        // would take for the working directory: the folder of "/x" is "/".
         const QString folder = sep == 0 ? path.left(1) : path.left(sep);
         if (QDir(folder).exists())
             return folder;

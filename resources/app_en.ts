@@ -126,6 +126,10 @@
         <source>Please open a raw file first.</source>
         <translation>Please open a raw file first.</translation>
     </message>
+    <message>
+        <source>Only one recording opens at a time: the other files were ignored.</source>
+        <translation>Only one recording opens at a time: the other files were ignored.</translation>
+    </message>
 </context>
 <context>
     <name>PopWidget</name>
@@ -191,6 +195,13 @@
     <message>
         <source>Title</source>
         <translation>Title</translation>
+    </message>
+</context>
+<context>
+    <name>ShowImageForm</name>
+    <message>
+        <source>ShowImageForm</source>
+        <translation>ShowImageForm</translation>
     </message>
 </context>
 <context>
@@ -265,6 +276,10 @@
         <translation>File Name</translation>
     </message>
     <message>
+        <source>xxx.raw</source>
+        <translation>xxx.raw</translation>
+    </message>
+    <message>
         <source>Cancel</source>
         <translation>Cancel</translation>
     </message>
@@ -313,6 +328,10 @@
     <message>
         <source>File Name</source>
         <translation>File Name</translation>
+    </message>
+    <message>
+        <source>xxx.mp4</source>
+        <translation>xxx.mp4</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -439,6 +458,13 @@
     <message>
         <source>Select Directory</source>
         <translation>Select Directory</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingWin</name>
+    <message>
+        <source>WaitingWin</source>
+        <translation>WaitingWin</translation>
     </message>
 </context>
 <context>

@@ -126,6 +126,10 @@
         <source>Please open a raw file first.</source>
         <translation>请先打开 Raw 文件。</translation>
     </message>
+    <message>
+        <source>Only one recording opens at a time: the other files were ignored.</source>
+        <translation>一次只能打开一个录制文件：其余文件已忽略。</translation>
+    </message>
 </context>
 <context>
     <name>PopWidget</name>
@@ -194,6 +198,13 @@
     </message>
 </context>
 <context>
+    <name>ShowImageForm</name>
+    <message>
+        <source>ShowImageForm</source>
+        <translation>图像视图</translation>
+    </message>
+</context>
+<context>
     <name>SidebarCameraSettingUI</name>
     <message>
         <source>SettingUI</source>
@@ -242,7 +253,7 @@
     <name>VxCutRawFile</name>
     <message>
         <source>VxCutRawFile</source>
-        <translation>VxCutRawFile</translation>
+        <translation>裁剪Raw文件</translation>
     </message>
     <message>
         <source>Cut Recording</source>
@@ -263,6 +274,10 @@
     <message>
         <source>File Name</source>
         <translation>文件名</translation>
+    </message>
+    <message>
+        <source>xxx.raw</source>
+        <translation>xxx.raw</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -292,7 +307,7 @@
     <name>VxExportVideoUI</name>
     <message>
         <source>VxExportVideoUI</source>
-        <translation>VxExportVideoUI</translation>
+        <translation>导出视频</translation>
     </message>
     <message>
         <source>Export a video</source>
@@ -313,6 +328,10 @@
     <message>
         <source>File Name</source>
         <translation>文件名</translation>
+    </message>
+    <message>
+        <source>xxx.mp4</source>
+        <translation>xxx.mp4</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -442,10 +461,17 @@
     </message>
 </context>
 <context>
+    <name>WaitingWin</name>
+    <message>
+        <source>WaitingWin</source>
+        <translation>请稍候</translation>
+    </message>
+</context>
+<context>
     <name>Widget</name>
     <message>
         <source>Widget</source>
-        <translation>Widget</translation>
+        <translation>主窗口</translation>
     </message>
     <message>
         <source>File</source>

@@ -54,6 +54,24 @@ bool isKnownScheme(const EventColors &c)
     return false;
 }
 
+// Collects the diagnostic lines written while it exists.
+class MessageCapture
+{
+public:
+    MessageCapture()
+    {
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(&MessageCapture::handle);
+    }
+    ~MessageCapture() { qInstallMessageHandler(m_previous); }
+    QStringList lines() const { return s_lines; }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext &, const QString &text) { s_lines << text; }
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous;
+};
+
 } // namespace
 
 class TstAppSettings : public QObject
@@ -298,7 +316,10 @@ void TstAppSettings::damagedFilesLoadDefaultsAndAreRepaired()
         writeFile(m_ini, bytes);
         QString language;
         {
+            MessageCapture capture;
             AppSettings s(m_ini);
+            // A damaged file is no news at load: the defaults simply apply.
+            QCOMPARE(capture.lines(), QStringList());
             QVERIFY(s.language == "en" || s.language == "zh");
             QVERIFY(QDir(s.inputRawFilePath).exists());
             language = s.language;

@@ -1,6 +1,7 @@
 #include "app/vxutils.h"
 #include "app/workerthread.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -61,6 +62,14 @@ void TstVxUtils::resolveDirectory()
     const QString missing = root + "/gone/x.raw";
     QTest::ignoreMessage(QtDebugMsg, qPrintable("Path does not exist: \"" + missing + "\""));
     QCOMPARE(::resolveDirectory(missing), QString());
+
+#ifndef Q_OS_WIN
+    // A backslash is part of the file name here, not a separator.
+    QCOMPARE(::resolveDirectory(root + "/rec/new\\part.raw"), root + "/rec");
+    QCOMPARE(::resolveDirectory(root + "/rec\\new.raw"), root);
+#endif
+    // A missing entry at the top level lies in the root folder.
+    QCOMPARE(::resolveDirectory("/vx-no-such-entry-" + QString::number(QCoreApplication::applicationPid())), QString("/"));
 
     // An empty path must not resolve to the working directory.
     QTest::ignoreMessage(QtDebugMsg, "Path does not exist: \"\"");

@@ -155,10 +155,11 @@ void SettingBaseWithLineEdit::onEditingFinished()
 void SettingBaseWithLineEdit::onFieldFocusChanged(bool focused)
 {
     ui->widget_with_slider->setVisible(focused);
-    // The field paints itself teal or grey on focus changes; keep unreadable
-    // text red whatever the focus.
+    // The field paints itself teal on focus in (the next keystroke marks the
+    // text again) and grey on focus out. A field left holding text that does
+    // not read was not applied, so it must not look accepted: it stays red.
     int value = 0;
-    if (!readInt(ui->le_vx_line_edit->text(), &value))
+    if (!focused && !readInt(ui->le_vx_line_edit->text(), &value))
         ui->le_vx_line_edit->setBorderColor(kInvalid);
 }
 
