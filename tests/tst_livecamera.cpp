@@ -10,6 +10,7 @@
 #include "camera/dvsfilereader.h"
 #include "camera/logger.h"
 #include "driver/cameratesthooks.h"
+#include "processing/vxeventprocessor.h"
 #include "support/isolatedhome.h"
 #include "support/recordingchecks.h"
 #include "support/syntheticevents.h"
@@ -350,6 +351,9 @@ private slots:
         QVERIFY(w->isStreaming());
         QVERIFY(!child<QPushButton>(*w, "pb_loop")->isEnabled());
         QVERIFY(child<QPushButton>(*w, "pb_record")->isEnabled());
+        // Frames have the sensor's size, so a smaller sensor fills the view.
+        QCOMPARE(w->eventProcessor()->frameSize(), QSize(second.width, second.height));
+        QTRY_COMPARE(shownImage(*w).size(), QSize(second.width, second.height));
 
         // Frames keep coming: the picture and the time label change.
         QTRY_VERIFY(!labelText(*w, "label_show_timestamp_info").isEmpty());

@@ -25,6 +25,7 @@
 #include <utility>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
 #include <QDesktopServices>
@@ -37,6 +38,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -297,6 +299,11 @@ void MainWidget::connectEventProcessor()
     connect(p, &VxEventProcessor::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips);
     connect(this, &MainWidget::signalExportVideo, p, &VxEventProcessor::slotExportVideo);
     connect(this, &MainWidget::signalCutRawFile, p, &VxEventProcessor::slotCutRawFile);
+    connect(p, &VxEventProcessor::signalProgress, this, [this](double fraction) {
+        if (m_busyCount > 0)
+            m_waitingWin->setProgress(fraction);
+    });
+    connect(m_waitingWin, &WaitingWin::cancelRequested, p, &VxEventProcessor::slotCancelJobs);
 }
 
 QMenu *MainWidget::createPopupMenu()
@@ -483,7 +490,9 @@ void MainWidget::openActionSlot(QAction *action)
         return;
     }
     if (text == m_texts.language) {
-        if (askUser(tr("The language change will take effect after restart."), tr("Restart"), tr("Later"))) {
+        if (askUser(tr("The language change will take effect after restart."), tr("Restart"), tr("Later")) &&
+            stopJobsToLeave(tr("An export or cut is still running. Cancel it and restart?"),
+                            tr("Cancel and restart"))) {
             saveSwitchedLanguage();
             QApplication::closeAllWindows();
             QProcess::startDetached(QCoreApplication::applicationFilePath(), QStringList());
@@ -509,6 +518,20 @@ bool MainWidget::askUser(const QString &message, const QString &acceptText, cons
 {
     VXMessageBox box(message, tr("Tips"), acceptText, rejectText, this);
     return box.exec() == QDialog::Accepted;
+}
+
+bool MainWidget::stopJobsToLeave(const QString &question, const QString &stopText)
+{
+    if (!m_eventProcessor->hasRangeJobs())
+        return true;
+    // The waiting window stays on top: it would cover the question.
+    m_waitingWin->hide();
+    const bool stop = askUser(question, stopText, tr("Keep working"));
+    if (stop)
+        m_eventProcessor->slotCancelJobs();
+    else if (m_busyCount > 0)
+        m_waitingWin->show();
+    return stop;
 }
 
 QString MainWidget::switchedLanguage(const QString &current)
@@ -681,10 +704,16 @@ void MainWidget::slotSetSliderEndTime(uint64_t ts)
 
 void MainWidget::slotSetWaitWinStatus(bool en)
 {
-    if (en)
+    if (en) {
+        ++m_busyCount;
         m_waitingWin->show();
-    else
-        m_waitingWin->close();
+    } else {
+        // An end without a start (a sender out of step) must not hide another's work.
+        if (m_busyCount > 0)
+            --m_busyCount;
+        if (m_busyCount == 0)
+            m_waitingWin->close();
+    }
 }
 
 void MainWidget::on_pb_win_min_clicked()
@@ -714,6 +743,28 @@ void MainWidget::maximizedChanged(bool max)
     ui->widget_title_bar->setStyleSheet(max ? kTitleBarMaximizedStyle : kTitleBarNormalStyle);
     ui->pb_win_max->setProperty("type", max ? "restore" : "maxsize");
     repolish(ui->pb_win_max);
+}
+
+void MainWidget::closeEvent(QCloseEvent *event)
+{
+    if (m_eventProcessor->hasRangeJobs()) {
+        // Asked after this close, not inside it: one click on the close button asks
+        // to close twice (the button and the window agent), and the answer to a
+        // question asked here would come while the window counts as closing.
+        event->ignore();
+        if (!m_closeQuestionPending) {
+            m_closeQuestionPending = true;
+            QTimer::singleShot(0, this, [this] {
+                const bool leave =
+                    stopJobsToLeave(tr("An export or cut is still running. Cancel it and quit?"), tr("Cancel and quit"));
+                m_closeQuestionPending = false;
+                if (leave)
+                    close();
+            });
+        }
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void MainWidget::changeEvent(QEvent *event)
@@ -871,6 +922,9 @@ bool MainWidget::openCameraOfMode(const std::string &serial)
         std::shared_ptr<vexadin::DvsCamera> camera = m_cameraManager->openCamera(serial);
         if (!camera)
             return false;
+        // Frames at the sensor's size: a smaller sensor fills the view.
+        const vexadin::CameraDescription description = camera->getDescription();
+        m_eventProcessor->setSensorSize(description.width, description.height);
         m_dvsCamera = camera;
         m_dvsCamera->setStatisticInfoCallback([gate = m_callbackGate](vexadin::VxStatisticInfo info) {
             gate->run([&info](MainWidget *w) { w->onStatistics(info); });

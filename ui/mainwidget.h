@@ -174,6 +174,9 @@ private slots:
     void startOpenedCamera();
 
 protected:
+    // While an export or cut runs, the window stays and asks (right after) whether
+    // to cancel it and quit, or keep working.
+    void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
@@ -230,6 +233,8 @@ private:
     std::shared_ptr<vexadin::CameraTool> cameraTool(vexadin::ToolType type) const;
     CameraTools cameraTools() const;
     void setupCameraPanels();
+    // True when no export or cut runs, or the user chose to cancel them (done here).
+    bool stopJobsToLeave(const QString &question, const QString &stopText);
 
     Ui::Widget *ui;
     VxWindowAgent *m_windowAgent = nullptr;
@@ -277,4 +282,8 @@ private:
     std::thread m_recordClockThread;
     std::mutex m_sleepMutex; // lets a stop cut the live loop's and the clock's sleeps short
     std::condition_variable m_sleepWake;
+    // Loads, exports and cuts under way: the waiting window closes with the last.
+    int m_busyCount = 0;
+    // Closing while an export or cut runs: the question is on its way or open.
+    bool m_closeQuestionPending = false;
 };
