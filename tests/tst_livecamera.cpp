@@ -11,6 +11,7 @@
 #include "camera/logger.h"
 #include "driver/cameratesthooks.h"
 #include "processing/vxeventprocessor.h"
+#include "support/cameratestkit.h"
 #include "support/isolatedhome.h"
 #include "support/recordingchecks.h"
 #include "support/syntheticevents.h"
@@ -393,6 +394,7 @@ private slots:
         QStringList ticks;
         connect(w.get(), &MainWidget::signalRecordingClockText, this, [&ticks](QString t) { ticks << t; },
                 Qt::QueuedConnection);
+        const uint64_t jumpsBefore = vxtest::streamingCamera(w->dvsCamera()).lagJumps();
         QElapsedTimer clock;
         clock.start();
         record->click();
@@ -419,8 +421,12 @@ private slots:
         QVERIFY2(rule.match(added.first()).hasMatch(), qPrintable(added.first()));
         const FileSpan span = checkedRecording(AppSettings::instance().outputRawFilePath + "/" + added.first());
         QVERIFY(span.ok);
-        if (vxtest::kRealTimeBuild)
-            QVERIFY2(span.hasEvents && span.seconds() > 1.4 && span.seconds() < 2.6, qPrintable(QString::number(span.seconds())));
+        if (vxtest::kRealTimeBuild) {
+            QVERIFY2(span.hasEvents && span.seconds() < 2.6, qPrintable(QString::number(span.seconds())));
+            // A camera starved by a loaded machine jumps ahead and leaves part of the time out.
+            if (vxtest::streamingCamera(w->dvsCamera()).lagJumps() == jumpsBefore)
+                QVERIFY2(span.seconds() > 1.4, qPrintable(QString::number(span.seconds())));
+        }
     }
 
     // Trigger-in recordings: only the configured edge starts one, it begins
@@ -448,6 +454,7 @@ private slots:
         const uint32_t after = vxtest::kRealTimeBuild ? 1 : 5;
         settings.beforeTriggerInSaveTime = 1;
         settings.afterTriggerInSaveTime = after;
+        const uint64_t jumpsBefore = vxtest::streamingCamera(w->dvsCamera()).lagJumps();
         w->initDvsCameraSettings();
         QTest::qWait(1300); // let the cache fill
 
@@ -474,8 +481,10 @@ private slots:
         const double tail = (double(rising.last) - double(risingAt)) / 1e6;
         if (vxtest::kRealTimeBuild) {
             QVERIFY(rising.hasEvents);
-            QVERIFY2(lead > 0.7 && lead < 1.4, qPrintable(QString::number(lead)));
-            QVERIFY2(tail > 0.8 && tail < 2.0, qPrintable(QString::number(tail)));
+            QVERIFY2(lead < 1.4 && tail < 2.0, qPrintable(QString("%1 %2").arg(lead).arg(tail)));
+            // Unless a starved camera jumped ahead and left part of the stream out.
+            if (vxtest::streamingCamera(w->dvsCamera()).lagJumps() == jumpsBefore)
+                QVERIFY2(lead > 0.7 && tail > 0.8, qPrintable(QString("%1 %2").arg(lead).arg(tail)));
         }
 
         // The general settings' Save re-applies them: now the falling edge counts.

@@ -7,6 +7,7 @@
 #include "camera/dvscameramanager.h"
 #include "camera/dvsfilereader.h"
 #include "camera/logger.h"
+#include "support/cameratestkit.h"
 #include "support/isolatedhome.h"
 #include "support/recordingchecks.h"
 #include "support/syntheticevents.h"
@@ -110,6 +111,7 @@ private slots:
         const int endsBefore = vxtest::cameraLogText().count("recording end");
 
         const QString file = path("timed.raw");
+        const uint64_t jumpsBefore = vxtest::streamingCamera(m_camera).lagJumps();
         QElapsedTimer clock;
         clock.start();
         QVERIFY(recorder.recordingTime(1, file));
@@ -127,8 +129,12 @@ private slots:
         QVERIFY(!QFile::exists(path("third.raw")));
         const vxtest::FileSpan span = checkedRecording(file);
         QVERIFY(span.ok);
-        if (vxtest::kRealTimeBuild)
-            QVERIFY2(span.hasEvents && span.seconds() > 0.8 && span.seconds() < 1.9, qPrintable(QString::number(span.seconds())));
+        if (vxtest::kRealTimeBuild) {
+            QVERIFY2(span.hasEvents && span.seconds() < 1.9, qPrintable(QString::number(span.seconds())));
+            // A camera starved by a loaded machine jumps ahead and leaves part of the second out.
+            if (vxtest::streamingCamera(m_camera).lagJumps() == jumpsBefore)
+                QVERIFY2(span.seconds() > 0.8, qPrintable(QString::number(span.seconds())));
+        }
         QCOMPARE(vxtest::cameraLogText().count("recording end"), endsBefore + 1);
         QVERIFY(vxtest::cameraLogText().contains("recording start"));
 
