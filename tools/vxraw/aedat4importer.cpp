@@ -98,7 +98,7 @@ bool parseSize(const std::string &s, uint16_t &v)
 
 } // namespace
 
-Aedat4Importer::Aedat4Importer(std::string path) : path_(std::move(path)) {}
+Aedat4Importer::Aedat4Importer(std::string path) : path_(std::move(path)), codecs_(std::make_unique<Codecs>()) {}
 
 Aedat4Importer::~Aedat4Importer() = default;
 
@@ -277,8 +277,15 @@ bool Aedat4Importer::parseStreamXml(const std::string &xml)
     return fail("header: the file has no polarity event stream (EVTS)");
 }
 
-bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, const std::string &where,
-                                size_t prefix)
+// Decoder contexts live as long as the importer: making one per packet was a
+// measurable share of the import time.
+struct Aedat4Importer::Codecs {
+    std::unique_ptr<LZ4F_dctx, decltype(&LZ4F_freeDecompressionContext)> lz4{nullptr, LZ4F_freeDecompressionContext};
+    std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> zstd{nullptr, ZSTD_freeDCtx};
+};
+
+bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, size_t &outSize,
+                                const std::string &where, size_t prefix)
 {
     static const uint8_t kLz4Magic[4] = {0x04, 0x22, 0x4D, 0x18};
     static const uint8_t kZstdMagic[4] = {0x28, 0xB5, 0x2F, 0xFD};
@@ -287,41 +294,52 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
     if (!lz4 && !zstd) {
         if (compression_ != 0)
             return fail(where + ": neither an LZ4 nor a Zstandard frame");
-        out.assign(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(std::min(prefix, in.size())));
+        outSize = std::min(prefix, in.size());
+        if (out.size() < outSize)
+            out.resize(outSize);
+        std::memcpy(out.data(), in.data(), outSize);
         return true;
     }
 
     // With a prefix wanted, the input may be only the start of the frame.
     const bool whole = prefix == SIZE_MAX;
     const size_t limit = whole ? kMaxPacketBytes : prefix;
-    out.resize(std::min(in.size() * 4 + 4096, limit));
+    // The buffer only grows: shrinking and growing it again would zero-fill it per packet.
+    if (out.size() < std::min(in.size() * 4 + 4096, limit))
+        out.resize(std::min(in.size() * 4 + 4096, limit));
     size_t inPos = 0;
     size_t outPos = 0;
     auto grow = [&]() {
-        if (out.size() >= limit)
+        if (outPos >= limit)
             return false;
-        out.resize(std::min(out.size() * 2, limit));
+        out.resize(std::max(out.size(), std::min(out.size() * 2, limit)));
         return true;
     };
+    // Room left for output, never past the limit.
+    auto room = [&]() { return std::min(out.size(), limit) - outPos; };
     auto tooLarge = [&]() {
         return fail(where + ": decompresses to more than " + std::to_string(kMaxPacketBytes >> 20) + " MiB");
     };
 
     if (lz4) {
-        LZ4F_dctx *raw = nullptr;
-        if (LZ4F_isError(LZ4F_createDecompressionContext(&raw, LZ4F_VERSION)))
-            return fail(where + ": out of memory");
-        std::unique_ptr<LZ4F_dctx, decltype(&LZ4F_freeDecompressionContext)> ctx(raw, LZ4F_freeDecompressionContext);
+        if (!codecs_->lz4) {
+            LZ4F_dctx *raw = nullptr;
+            if (LZ4F_isError(LZ4F_createDecompressionContext(&raw, LZ4F_VERSION)))
+                return fail(where + ": out of memory");
+            codecs_->lz4.reset(raw);
+        }
+        LZ4F_dctx *ctx = codecs_->lz4.get();
+        LZ4F_resetDecompressionContext(ctx);
         size_t hint = 1;
         while (inPos < in.size()) {
-            if (outPos == out.size() && !grow()) {
+            if (room() == 0 && !grow()) {
                 if (!whole)
                     break;
                 return tooLarge();
             }
-            size_t dstSize = out.size() - outPos;
+            size_t dstSize = room();
             size_t srcSize = in.size() - inPos;
-            hint = LZ4F_decompress(ctx.get(), out.data() + outPos, &dstSize, in.data() + inPos, &srcSize, nullptr);
+            hint = LZ4F_decompress(ctx, out.data() + outPos, &dstSize, in.data() + inPos, &srcSize, nullptr);
             if (LZ4F_isError(hint))
                 return fail(where + ": damaged LZ4 data (" + LZ4F_getErrorName(hint) + ")");
             if (srcSize == 0 && dstSize == 0)
@@ -331,11 +349,11 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
         }
         // Frame not finished: the decoder may still hold output, or the input is cut short.
         while (whole && hint != 0) {
-            if (outPos == out.size() && !grow())
+            if (room() == 0 && !grow())
                 return tooLarge();
-            size_t dstSize = out.size() - outPos;
+            size_t dstSize = room();
             size_t srcSize = 0;
-            hint = LZ4F_decompress(ctx.get(), out.data() + outPos, &dstSize, nullptr, &srcSize, nullptr);
+            hint = LZ4F_decompress(ctx, out.data() + outPos, &dstSize, nullptr, &srcSize, nullptr);
             if (LZ4F_isError(hint))
                 return fail(where + ": damaged LZ4 data (" + LZ4F_getErrorName(hint) + ")");
             if (dstSize == 0 && hint != 0)
@@ -343,19 +361,23 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
             outPos += dstSize;
         }
     } else {
-        std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> ctx(ZSTD_createDCtx(), ZSTD_freeDCtx);
-        if (!ctx)
-            return fail(where + ": out of memory");
+        if (!codecs_->zstd) {
+            codecs_->zstd.reset(ZSTD_createDCtx());
+            if (!codecs_->zstd)
+                return fail(where + ": out of memory");
+        }
+        ZSTD_DCtx *ctx = codecs_->zstd.get();
+        ZSTD_DCtx_reset(ctx, ZSTD_reset_session_only);
         size_t hint = 1;
         for (;;) {
-            if (outPos == out.size() && !grow()) {
+            if (room() == 0 && !grow()) {
                 if (!whole)
                     break;
                 return tooLarge();
             }
             ZSTD_inBuffer src{in.data(), in.size(), inPos};
-            ZSTD_outBuffer dst{out.data(), out.size(), outPos};
-            hint = ZSTD_decompressStream(ctx.get(), &dst, &src);
+            ZSTD_outBuffer dst{out.data(), outPos + room(), outPos};
+            hint = ZSTD_decompressStream(ctx, &dst, &src);
             if (ZSTD_isError(hint))
                 return fail(where + ": damaged Zstandard data (" + ZSTD_getErrorName(hint) + ")");
             const bool progressed = src.pos != inPos || dst.pos != outPos;
@@ -369,7 +391,7 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
         if (whole && hint != 0)
             return fail(where + ": truncated Zstandard frame");
     }
-    out.resize(outPos);
+    outSize = outPos;
     return true;
 }
 
@@ -386,7 +408,9 @@ bool Aedat4Importer::dataTableFollows()
     std::string why;
     {
         const std::string kept = error_;
-        const bool decoded = decompress(compressed_, head, where, 12);
+        size_t headSize = 0;
+        const bool decoded = decompress(compressed_, head, headSize, where, 12);
+        head.resize(decoded ? headSize : 0);
         if (!decoded) {
             why = error_;
             error_ = kept;
@@ -398,16 +422,16 @@ bool Aedat4Importer::dataTableFollows()
     return true;
 }
 
-bool Aedat4Importer::decodeEventPacket(const std::vector<uint8_t> &bytes, std::vector<vexadin::Event2D> &out,
+bool Aedat4Importer::decodeEventPacket(const uint8_t *bytes, size_t size, std::vector<vexadin::Event2D> &out,
                                        const std::string &where)
 {
     // Size-prefixed FlatBuffer: uint32 length, then the buffer.
-    if (bytes.size() < 8)
+    if (size < 8)
         return fail(where + ": too short for a FlatBuffer");
-    const uint32_t length = static_cast<uint32_t>(le32(bytes.data()));
-    if (length > bytes.size() - 4)
+    const uint32_t length = static_cast<uint32_t>(le32(bytes));
+    if (length > size - 4)
         return fail(where + ": FlatBuffer size " + std::to_string(length) + " exceeds the packet");
-    FlatBufferView fb(bytes.data() + 4, length);
+    FlatBufferView fb(bytes + 4, length);
     if (!fb.hasIdentifier("EVTS"))
         return fail(where + ": not a polarity event packet (identifier is not EVTS)");
     size_t table = 0;
@@ -479,7 +503,9 @@ bool Aedat4Importer::next(std::vector<vexadin::Event2D> &out, size_t)
         compressed_.resize(static_cast<size_t>(size));
         if (!readAt(body, compressed_.data(), compressed_.size(), where))
             return false;
-        if (!decompress(compressed_, packet_, where) || !decodeEventPacket(packet_, out, where))
+        size_t packetSize = 0;
+        if (!decompress(compressed_, packet_, packetSize, where)
+            || !decodeEventPacket(packet_.data(), packetSize, out, where))
             return false;
         if (!out.empty())
             return true;

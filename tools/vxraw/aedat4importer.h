@@ -4,6 +4,7 @@
 #include "inputfile.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,13 +56,14 @@ private:
     bool parseStreamXml(const std::string &xml);
     // The whole frame, or with `prefix` only its first `prefix` bytes (the input may
     // then stop short of the frame's end).
-    bool decompress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, const std::string &where,
-                    size_t prefix = SIZE_MAX);
+    // The output is the first outSize bytes of `out`, which only ever grows.
+    bool decompress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, size_t &outSize,
+                    const std::string &where, size_t prefix = SIZE_MAX);
     // Reads n bytes at offset, failing with `where` and the reason when it cannot.
     bool readAt(uint64_t offset, void *dst, size_t n, const std::string &where);
     // True when the bytes at packetsEnd_ start the data table.
     bool dataTableFollows();
-    bool decodeEventPacket(const std::vector<uint8_t> &bytes, std::vector<vexadin::Event2D> &out,
+    bool decodeEventPacket(const uint8_t *bytes, size_t size, std::vector<vexadin::Event2D> &out,
                            const std::string &where);
 
     std::string path_;
@@ -79,6 +81,8 @@ private:
     std::string source_;
     std::vector<uint8_t> compressed_;
     std::vector<uint8_t> packet_;
+    struct Codecs;
+    std::unique_ptr<Codecs> codecs_;
 };
 
 } // namespace vxraw
