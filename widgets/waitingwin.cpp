@@ -3,8 +3,13 @@
 
 #include <QDebug>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMovie>
+#include <QPushButton>
 #include <QScreen>
+
+#include <algorithm>
+#include <cmath>
 
 WaitingWin::WaitingWin(QWidget *anchor)
     : QDialog(anchor)
@@ -57,8 +62,38 @@ void WaitingWin::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
+void WaitingWin::setProgress(double fraction)
+{
+    if (!progressLabel_) {
+        progressLabel_ = new QLabel(this);
+        progressLabel_->setObjectName(QStringLiteral("lb_progress"));
+        progressLabel_->setAlignment(Qt::AlignCenter);
+        progressLabel_->setStyleSheet(
+            QStringLiteral("background: transparent; color: #004B6A; font: 16px \"Noto Sans SC Medium\";"));
+        cancelButton_ = new QPushButton(tr("Cancel"), this);
+        cancelButton_->setObjectName(QStringLiteral("pb_cancel"));
+        cancelButton_->setMinimumSize(100, 32);
+        cancelButton_->setStyleSheet(QStringLiteral(
+            "QPushButton{background:#FFFFFF;border:2px solid #004B6A;border-radius:16px;color:#004B6A;"
+            "font: 14px \"Noto Sans SC Medium\";}QPushButton:hover{background:#E5ECF0;}"
+            "QPushButton:pressed{background:#2C6580;color:#FFFFFF;}"));
+        connect(cancelButton_, &QPushButton::clicked, this, &WaitingWin::cancelRequested);
+        ui->gridLayout->addWidget(progressLabel_, 1, 0, Qt::AlignHCenter);
+        ui->gridLayout->addWidget(cancelButton_, 2, 0, Qt::AlignHCenter);
+    }
+    const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    progressLabel_->setText(QString::number(static_cast<int>(clamped * 100)) + QLatin1Char('%'));
+    progressLabel_->show();
+    cancelButton_->show();
+}
+
 void WaitingWin::hideEvent(QHideEvent *event)
 {
+    // The next show is a plain waiting window again, until setProgress().
+    if (progressLabel_) {
+        progressLabel_->hide();
+        cancelButton_->hide();
+    }
     movie_->stop();
     QDialog::hideEvent(event);
 }

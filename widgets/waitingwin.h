@@ -3,7 +3,9 @@
 #include <QDialog>
 #include <QPointer>
 
+class QLabel;
 class QMovie;
+class QPushButton;
 
 namespace Ui {
 class WaitingWin;
@@ -23,6 +25,13 @@ public:
     void recentre();
     QMovie *movie() const { return movie_; }
 
+    // Progress mode for a job that can tell how far it is: shows the percentage
+    // and a Cancel button under the animation until the window is next hidden.
+    void setProgress(double fraction);
+
+signals:
+    void cancelRequested();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -35,4 +44,6 @@ private:
     Ui::WaitingWin *ui;
     QPointer<QWidget> anchor_;
     QMovie *movie_ = nullptr;
+    QLabel *progressLabel_ = nullptr;
+    QPushButton *cancelButton_ = nullptr;
 };
