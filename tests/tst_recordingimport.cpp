@@ -155,7 +155,7 @@ private slots:
         QTRY_COMPARE(tips.count(), 1);
         QCOMPARE(tips.at(0).at(1).value<VxMessageType>(), VxMessageType::Error);
         const QString text = tips.at(0).at(0).toString();
-        QVERIFY2(text.startsWith("Cannot import nochip.aedat: header: no 'AEChip:' line"), qPrintable(text));
+        QVERIFY2(text.startsWith("Cannot import nochip.aedat: header: no 'AEChip:' line names the sensor"), qPrintable(text));
         QCOMPARE(w->sourceMode(), int(MainWidget::Empty));
         QVERIFY(!w->findChild<WaitingWin *>()->isVisible());
         QVERIFY(!QFileInfo::exists(RecordingImportJob::cachePathFor(noChip, RecordingImportJob::defaultCacheDir())));

@@ -68,8 +68,11 @@ void WaitingWin::setProgress(double fraction)
         progressLabel_ = new QLabel(this);
         progressLabel_->setObjectName(QStringLiteral("lb_progress"));
         progressLabel_->setAlignment(Qt::AlignCenter);
+        progressLabel_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        progressLabel_->setMinimumWidth(64);
         progressLabel_->setStyleSheet(
-            QStringLiteral("background: transparent; color: #004B6A; font: 16px \"Noto Sans SC Medium\";"));
+            QStringLiteral("background: #FFFFFF; border-radius: 10px; padding: 2px 12px; color: #004B6A;"
+                           "font: 16px \"Noto Sans SC Medium\";"));
         cancelButton_ = new QPushButton(tr("Cancel"), this);
         cancelButton_->setObjectName(QStringLiteral("pb_cancel"));
         cancelButton_->setMinimumSize(100, 32);

@@ -75,9 +75,9 @@ bool Aedat2Importer::open()
     } else {
         model_ = SensorModel::byChipName(chip);
         if (!model_)
-            return fail("header: " + (chip.empty() ? std::string("no 'AEChip:' line") : "chip '" + chip + "'")
-                        + " names no sensor whose addresses we know (give --sensor: " + SensorModel::knownNames()
-                        + ")");
+            return fail("header: " + (chip.empty() ? std::string("no 'AEChip:' line names the sensor")
+                                                    : "chip '" + chip + "' is not a sensor whose addresses we know")
+                        + " (give --sensor: " + SensorModel::knownNames() + ")");
     }
     width_ = model_->width;
     height_ = model_->height;
