@@ -77,6 +77,10 @@ void RecordingImportJob::cancel()
 
 void RecordingImportJob::run()
 {
+    if (m_cancel.load()) {
+        emit finished(false, QString());
+        return;
+    }
     if (m_output.isEmpty()) {
         emit finished(false, QStringLiteral("the file does not exist"));
         return;

@@ -157,6 +157,9 @@ ConvertResult convertToRecording(const std::string &inPath, const std::string &o
         result.recordingStartUnixUs = offset;
     }
 
+    // A stop asked for while the input was opened: no output file at all.
+    if (!keepGoing(0))
+        return failWith(Status::Cancelled, "cancelled");
     const std::string tempPath = outPath + ".part-" + std::to_string(getpid());
     bool ok = true;
     {
