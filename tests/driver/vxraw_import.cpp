@@ -367,29 +367,8 @@ TEST(AedatImport, SensorSizeComesFromTheFileUnlessOverridden)
 
 // ---- conversion to a recording ----------------------------------------------
 
-namespace {
-
-struct ReadBack {
-    bool ok = false;
-    std::vector<Event2D> events;
-    vexadin::DvsFileInfo info;
-};
-
-ReadBack readRecording(const std::string &path)
-{
-    ReadBack r;
-    auto reader = vexadin::RawFileReader::create(path);
-    if (!reader || !reader->open() || !reader->getFileInfo(r.info))
-        return r;
-    r.ok = reader->forEachBlockInRange(0, UINT64_MAX, [&](const Event2D *b, const Event2D *e, const auto *,
-                                                          const auto *) {
-        r.events.insert(r.events.end(), b, e);
-        return true;
-    });
-    return r;
-}
-
-} // namespace
+using ReadBack = vxtest::RecordingContents;
+using vxtest::readRecording;
 
 TEST(Convert, FailureLeavesNoOutputAndKeepsAnExistingFile)
 {

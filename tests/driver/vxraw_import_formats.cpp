@@ -73,25 +73,8 @@ Imported importBytes(const std::string &bytes, const std::string &sensor = {})
     return r;
 }
 
-struct Recording {
-    bool ok = false;
-    Events events;
-    vexadin::DvsFileInfo info;
-};
-
-Recording readRecording(const std::string &path)
-{
-    Recording r;
-    auto reader = vexadin::RawFileReader::create(path);
-    if (!reader || !reader->open() || !reader->getFileInfo(r.info))
-        return r;
-    r.ok = reader->forEachBlockInRange(0, UINT64_MAX, [&](const Event2D *b, const Event2D *e, const auto *,
-                                                          const auto *) {
-        r.events.insert(r.events.end(), b, e);
-        return true;
-    });
-    return r;
-}
+using Recording = vxtest::RecordingContents;
+using vxtest::readRecording;
 
 // Converts `in` and reads the recording back (the output is removed).
 Recording convert(const std::string &in, vxraw::ConvertResult &result, const vxraw::ConvertOptions &options = {})

@@ -1,6 +1,8 @@
 // Seeded generators of camera-like event streams shared by tests and benchmarks.
 #include "syntheticevents.h"
 
+#include "driver/rawfilereader.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -141,6 +143,20 @@ bool writeRecording(const std::string &path, const std::vector<Event2D> &events,
         i = k;
     }
     return writer.close() && ok;
+}
+
+RecordingContents readRecording(const std::string &path)
+{
+    RecordingContents r;
+    auto reader = vexadin::RawFileReader::create(path);
+    if (!reader || !reader->open() || !reader->getFileInfo(r.info))
+        return r;
+    r.ok = reader->forEachBlockInRange(0, UINT64_MAX, [&](const Event2D *b, const Event2D *e, const auto *,
+                                                          const auto *) {
+        r.events.insert(r.events.end(), b, e);
+        return true;
+    });
+    return r;
 }
 
 std::string tempPath(const std::string &stem, const std::string &suffix)

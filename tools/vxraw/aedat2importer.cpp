@@ -33,7 +33,7 @@ bool Aedat2Importer::looksLikeAedat2(const char *head, size_t size)
 
 double Aedat2Importer::progress() const
 {
-    return file_.size() ? static_cast<double>(file_.position()) / static_cast<double>(file_.size()) : 1.0;
+    return file_.fractionRead();
 }
 
 std::string Aedat2Importer::skippedSummary() const
@@ -51,20 +51,12 @@ std::string Aedat2Importer::skippedSummary() const
 
 bool Aedat2Importer::open()
 {
-    if (!file_.open(path_))
-        return fail(file_.error());
-    char line[sizeof kVersionLine - 1] = {};
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(file_.size(), sizeof line));
-    if (file_.readAt(0, line, n) == InputFile::Read::Error)
-        return failRead(file_.error());
-    if (!looksLikeAedat2(line, n))
-        return fail("not an AEDAT 2.0 file");
-    recognised_ = true;
-
     AedatHeader header;
     std::string why;
-    if (!header.read(file_, AedatHeader::End::FirstDataByte, why))
-        return fail(why);
+    const AedatHeader::Opened opened = header.open(file_, path_, kVersionLine, AedatHeader::End::FirstDataByte, why);
+    recognised_ = opened == AedatHeader::Opened::Ok || opened == AedatHeader::Opened::Damaged;
+    if (opened != AedatHeader::Opened::Ok)
+        return opened == AedatHeader::Opened::ReadError ? failRead(why) : fail(why);
     const std::string chip = header.value("AEChip:");
     const size_t dot = chip.find_last_of('.');
     product_ = dot == std::string::npos ? chip : chip.substr(dot + 1);
@@ -81,7 +73,6 @@ bool Aedat2Importer::open()
     }
     width_ = model_->width;
     height_ = model_->height;
-    file_.seek(header.dataOffset());
     buffer_.resize(kRecordsPerRead * kRecordSize);
     return true;
 }

@@ -59,7 +59,7 @@ bool Aedat3Importer::looksLikeAedat3(const char *head, size_t size)
 
 double Aedat3Importer::progress() const
 {
-    return file_.size() ? static_cast<double>(file_.position()) / static_cast<double>(file_.size()) : 1.0;
+    return file_.fractionRead();
 }
 
 std::string Aedat3Importer::skippedSummary() const
@@ -78,20 +78,12 @@ std::string Aedat3Importer::skippedSummary() const
 
 bool Aedat3Importer::open()
 {
-    if (!file_.open(path_))
-        return fail(file_.error());
-    char line[sizeof kVersionLine - 1] = {};
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(file_.size(), sizeof line));
-    if (file_.readAt(0, line, n) == InputFile::Read::Error)
-        return failRead(file_.error());
-    if (!looksLikeAedat3(line, n))
-        return fail("not an AEDAT 3.1 file");
-    recognised_ = true;
-
     AedatHeader header;
     std::string why;
-    if (!header.read(file_, AedatHeader::End::EndMarker, why))
-        return fail(why);
+    const AedatHeader::Opened opened = header.open(file_, path_, kVersionLine, AedatHeader::End::EndMarker, why);
+    recognised_ = opened == AedatHeader::Opened::Ok || opened == AedatHeader::Opened::Damaged;
+    if (opened != AedatHeader::Opened::Ok)
+        return opened == AedatHeader::Opened::ReadError ? failRead(why) : fail(why);
     // "#Source 1: DAVIS240C": the first source names the camera.
     for (const std::string &l : header.lines()) {
         if (l.compare(0, 7, "Source ") == 0) {
@@ -112,7 +104,6 @@ bool Aedat3Importer::open()
         width_ = fileWidth_;
         height_ = fileHeight_;
     }
-    file_.seek(header.dataOffset());
     return true;
 }
 

@@ -21,6 +21,30 @@ std::string trimmed(const std::string &s)
 
 } // namespace
 
+AedatHeader::Opened AedatHeader::open(InputFile &file, const std::string &path, const char *versionLine, End end,
+                                      std::string &error)
+{
+    if (!file.open(path)) {
+        error = file.error();
+        return Opened::NotThisFormat;
+    }
+    const size_t want = std::strlen(versionLine);
+    std::vector<char> head(want);
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(file.size(), want));
+    if (file.readAt(0, head.data(), n) == InputFile::Read::Error) {
+        error = file.error();
+        return Opened::ReadError;
+    }
+    if (n < want || std::memcmp(head.data(), versionLine, want) != 0) {
+        error = std::string("not an AEDAT ") + (want > 9 ? versionLine + 9 : "") + " file"; // "#!AER-DAT" + version
+        return Opened::NotThisFormat;
+    }
+    if (!read(file, end, error))
+        return Opened::Damaged;
+    file.seek(dataOffset_);
+    return Opened::Ok;
+}
+
 bool AedatHeader::read(InputFile &file, End end, std::string &error)
 {
     lines_.clear();

@@ -17,6 +17,12 @@ public:
         EndMarker,     // 3.1: the header ends after the line "#!END-HEADER"
     };
 
+    enum class Opened { Ok, NotThisFormat, ReadError, Damaged };
+    // Opens `path`, checks that it starts with `versionLine` and reads the header;
+    // the file is then positioned at the first data byte. Anything but Ok comes
+    // with a one-line reason.
+    Opened open(InputFile &file, const std::string &path, const char *versionLine, End end, std::string &error);
+
     // Reads the header from the start of the file. False with a one-line reason
     // when it is too long, unterminated or unreadable.
     bool read(InputFile &file, End end, std::string &error);

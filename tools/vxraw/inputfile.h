@@ -35,6 +35,11 @@ public:
     // when nothing is left.
     Read read(void *dst, size_t n, size_t &got);
     uint64_t position() const { return position_; }
+    // Share of the file before the sequential position, 0..1 (1 for an empty file).
+    double fractionRead() const
+    {
+        return size_ ? static_cast<double>(position_ < size_ ? position_ : size_) / static_cast<double>(size_) : 1.0;
+    }
     void seek(uint64_t offset) { position_ = offset; }
 
     // Why the last open() or read failed, e.g. "read error: Input/output error".

@@ -98,7 +98,7 @@ TextImporter::~TextImporter() = default;
 
 double TextImporter::progress() const
 {
-    return file_.size() ? static_cast<double>(file_.position()) / static_cast<double>(file_.size()) : 1.0;
+    return file_.fractionRead();
 }
 
 bool TextImporter::fill()
