@@ -1,8 +1,10 @@
 #include "processing/recordingimportjob.h"
 
 #include "tools/vxraw/eventconverter.h"
+#include "tools/vxraw/inputfile.h"
 
 #include "driver/rawfilereader.h"
+#include "driver/rawformat.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -12,6 +14,7 @@
 #include <QStandardPaths>
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -41,6 +44,15 @@ RecordingImportJob::~RecordingImportJob()
     cancel();
     if (m_thread.joinable())
         m_thread.join();
+}
+
+bool RecordingImportJob::isRecording(const QString &path)
+{
+    vxraw::InputFile file;
+    uint8_t magic[sizeof vexadin::rawformat::kFileMagic] = {};
+    return file.open(QFile::encodeName(path).toStdString())
+           && file.readAt(0, magic, sizeof magic) == vxraw::InputFile::Read::Ok
+           && std::memcmp(magic, vexadin::rawformat::kFileMagic, sizeof magic) == 0;
 }
 
 QString RecordingImportJob::defaultCacheDir()

@@ -46,6 +46,9 @@ public:
     // Where the recording of `sourcePath` is kept in `cacheDir`; empty when the
     // source cannot be found.
     static QString cachePathFor(const QString &sourcePath, const QString &cacheDir);
+    // True when the file starts with our recording signature: it needs no import.
+    // Never blocks (a FIFO is not a recording).
+    static bool isRecording(const QString &path);
     // The application's cache folder for imports.
     static QString defaultCacheDir();
 

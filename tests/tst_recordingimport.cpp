@@ -5,6 +5,7 @@
 #include "app/appsettings.h"
 #include "processing/recordingimportjob.h"
 #include "support/foreignfiles.h"
+#include "support/syntheticevents.h"
 #include "ui/mainwidget.h"
 #include "widgets/vxthreehandleslider.h"
 #include "widgets/waitingwin.h"
@@ -137,6 +138,31 @@ private slots:
         w->importRecording(aedat);
         QVERIFY(loaded(*w, 1000, 1000 + 10 * 299));
         QCOMPARE(cacheFiles().size(), 3);
+    }
+
+    void recordingsOpenByTheirSignatureAndOtherFilesAreImported()
+    {
+        // One of our recordings under another name needs no import.
+        const QString renamed = m_dir.filePath("recording.data");
+        std::vector<Event2D> events = {{1, 1, 1, 2000}, {2, 2, 0, 9000}};
+        QVERIFY(vxtest::writeRecording(renamed.toStdString(), events));
+        QVERIFY(RecordingImportJob::isRecording(renamed));
+        const QString aedat = m_dir.filePath("cmdline.aedat");
+        writeAedat2(aedat, 20);
+        QVERIFY(!RecordingImportJob::isRecording(aedat));
+
+        auto w = openWindow();
+        QVERIFY(w);
+        const QStringList before = cacheFiles();
+        w->openChosenFile(renamed);
+        QVERIFY(!w->isImporting());
+        QVERIFY(loaded(*w, 2000, 9000));
+        QCOMPARE(cacheFiles(), before);
+        // The command line goes the same way as the Open dialog.
+        w->openFromCommandLine({aedat});
+        QVERIFY(w->isImporting());
+        QVERIFY(loaded(*w, 1000, 1000 + 10 * 19));
+        QCOMPARE(cacheFiles().size(), before.size() + 1);
     }
 
     void unusableFilesGiveAnErrorToastWithTheReason()

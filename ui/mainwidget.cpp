@@ -479,9 +479,17 @@ void MainWidget::slotOpenRecording()
                                      tr("RAW files (*.raw)") + QStringLiteral(";;")
                                          + tr("Event data from other tools (*.aedat *.aedat4 *.dat *.h5 *.hdf5 *.hdf "
                                               "*.txt *.csv)"));
+    openChosenFile(path);
+}
+
+void MainWidget::openChosenFile(const QString &path)
+{
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().compare(QLatin1String("raw"), Qt::CaseInsensitive) == 0) {
+    // Our recordings by their signature (whatever the name) or by their extension
+    // (the worker then says what is wrong with them); anything else is imported.
+    if (RecordingImportJob::isRecording(path)
+        || QFileInfo(path).suffix().compare(QLatin1String("raw"), Qt::CaseInsensitive) == 0) {
         cancelImport();
         openRecording(path);
     } else {
@@ -576,7 +584,7 @@ void MainWidget::openFromCommandLine(const QStringList &files)
         return;
     // The folder of the file is remembered for the Open dialog: make it
     // independent of the directory the program was started in.
-    openRecording(QFileInfo(files.first()).absoluteFilePath());
+    openChosenFile(QFileInfo(files.first()).absoluteFilePath());
     if (files.size() > 1) {
         for (qsizetype i = 1; i < files.size(); ++i)
             qWarning() << "Only one recording opens at a time; ignored:" << files.at(i);

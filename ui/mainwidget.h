@@ -47,6 +47,8 @@ public:
     // Opens the first file named on the command line the way the Open dialog
     // does; the others are ignored with a warning (log line and toast).
     void openFromCommandLine(const QStringList &files);
+    // A file chosen to open: a recording opens, event data from another tool is imported.
+    void openChosenFile(const QString &path);
     // Event data from another tool: converted into a recording in the cache folder
     // (behind the waiting window, with progress and Cancel), then opened as usual.
     void importRecording(const QString &path);
