@@ -125,6 +125,9 @@ private slots:
     void on_pb_viewer_setting_clicked(bool checked);
 
 protected:
+    // While an export or cut runs, the window stays and asks (right after) whether
+    // to cancel it and quit, or keep working.
+    void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
@@ -147,6 +150,8 @@ private:
     // Stops the running import (if any); its thread ends on its own, later.
     void cancelImport();
     void importFinished(RecordingImportJob *job, bool ok, const QString &message);
+    // True when no export or cut runs, or the user chose to cancel them (done here).
+    bool stopJobsToLeave(const QString &question, const QString &stopText);
 
     Ui::Widget *ui;
     VxWindowAgent *m_windowAgent = nullptr;
@@ -166,4 +171,8 @@ private:
     // still run (a cancelled one finishes in the background and is deleted then).
     QPointer<RecordingImportJob> m_importJob;
     QList<QPointer<RecordingImportJob>> m_importJobs;
+    // Loads, exports and cuts under way: the waiting window closes with the last.
+    int m_busyCount = 0;
+    // Closing while an export or cut runs: the question is on its way or open.
+    bool m_closeQuestionPending = false;
 };

@@ -3,9 +3,8 @@
 
 #include <QDebug>
 #include <QGuiApplication>
-#include <QLabel>
+#include <QHideEvent>
 #include <QMovie>
-#include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
@@ -23,6 +22,32 @@ WaitingWin::WaitingWin(QWidget *anchor)
     ui->label_waiting->setScaledContents(true);
     ui->label_waiting->setStyleSheet(QStringLiteral("background: transparent;"));
     setStyleSheet(QStringLiteral("background: transparent;"));
+    leaveProgressMode();
+    connect(ui->pb_cancel, &QPushButton::clicked, this, [this] {
+        ui->pb_cancel->setEnabled(false); // the work needs a moment to stop: one request is enough
+        emit cancelRequested();
+    });
+}
+
+void WaitingWin::setProgress(double fraction)
+{
+    if (!(fraction >= 0.0))
+        fraction = 0.0;
+    const int percent = int(std::floor(std::min(fraction, 1.0) * 100.0));
+    ui->lb_progress->setText(QStringLiteral("%1%").arg(percent));
+    if (progressMode_)
+        return;
+    progressMode_ = true;
+    ui->lb_progress->show();
+    ui->pb_cancel->setEnabled(true);
+    ui->pb_cancel->show();
+}
+
+void WaitingWin::leaveProgressMode()
+{
+    progressMode_ = false;
+    ui->lb_progress->hide();
+    ui->pb_cancel->hide();
 }
 
 WaitingWin::~WaitingWin()
@@ -62,42 +87,13 @@ void WaitingWin::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-void WaitingWin::setProgress(double fraction)
-{
-    if (!progressLabel_) {
-        progressLabel_ = new QLabel(this);
-        progressLabel_->setObjectName(QStringLiteral("lb_progress"));
-        progressLabel_->setAlignment(Qt::AlignCenter);
-        progressLabel_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        progressLabel_->setMinimumWidth(64);
-        progressLabel_->setStyleSheet(
-            QStringLiteral("background: #FFFFFF; border-radius: 10px; padding: 2px 12px; color: #004B6A;"
-                           "font: 16px \"Noto Sans SC Medium\";"));
-        cancelButton_ = new QPushButton(tr("Cancel"), this);
-        cancelButton_->setObjectName(QStringLiteral("pb_cancel"));
-        cancelButton_->setMinimumSize(100, 32);
-        cancelButton_->setStyleSheet(QStringLiteral(
-            "QPushButton{background:#FFFFFF;border:2px solid #004B6A;border-radius:16px;color:#004B6A;"
-            "font: 14px \"Noto Sans SC Medium\";}QPushButton:hover{background:#E5ECF0;}"
-            "QPushButton:pressed{background:#2C6580;color:#FFFFFF;}"));
-        connect(cancelButton_, &QPushButton::clicked, this, &WaitingWin::cancelRequested);
-        ui->gridLayout->addWidget(progressLabel_, 1, 0, Qt::AlignHCenter);
-        ui->gridLayout->addWidget(cancelButton_, 2, 0, Qt::AlignHCenter);
-    }
-    const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
-    progressLabel_->setText(QString::number(static_cast<int>(clamped * 100)) + QLatin1Char('%'));
-    progressLabel_->show();
-    cancelButton_->show();
-}
-
 void WaitingWin::hideEvent(QHideEvent *event)
 {
-    // The next show is a plain waiting window again, until setProgress().
-    if (progressLabel_) {
-        progressLabel_->hide();
-        cancelButton_->hide();
-    }
     movie_->stop();
+    // Closed (not merely hidden with a minimised window): the next work starts with
+    // the plain spinner until it reports progress.
+    if (!event->spontaneous())
+        leaveProgressMode();
     QDialog::hideEvent(event);
 }
 

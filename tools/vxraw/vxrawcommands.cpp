@@ -3,7 +3,9 @@
 #include "eventconverter.h"
 #include "fusionsetcheck.h"
 #include "sensormodel.h"
+#include "progressline.h"
 
+#include "camera/operationcontrol.h"
 #include "driver/driverlog.h"
 #include "driver/rawfilereader.h"
 #include "driver/rawformat.h"
@@ -44,7 +46,10 @@ const char kUsage[] =
     "  export IN OUT.mp4 START_US END_US\n"
     "                                 render the closed range [START_US, END_US] as a video\n"
     "\n"
-    "exit status: 0 success, 1 bad or damaged data or a failed operation,\n"
+    "On a terminal, convert, cut, export, check and the index rebuild of a recording whose\n"
+    "writer was killed show their progress; Ctrl-C stops them and leaves no output behind.\n"
+    "\n"
+    "exit status: 0 success, 1 bad or damaged data, a failed or interrupted operation,\n"
     "             2 wrong usage or a file that is not a recording\n";
 
 // An error is one line: driver messages may carry line breaks.
@@ -350,15 +355,22 @@ int cmdConvert(const std::vector<std::string> &args, std::ostream &out, std::ost
         if (!options.height)
             options.height = model->height;
     }
+    ProgressLine line("vxraw convert:");
+    options.progress = [&line](double fraction) {
+        line.update(fraction);
+        return !ProgressLine::interrupted();
+    };
     const vxraw::ConvertResult r = vxraw::convertToRecording(p.positional[0], p.positional[1], options);
+    line.finish();
     switch (r.status) {
     case vxraw::ConvertResult::Status::Ok:
         break;
     case vxraw::ConvertResult::Status::NotEventFile:
         return fail(err, "convert", kVxrawUsage, r.error);
     case vxraw::ConvertResult::Status::BadData:
-    case vxraw::ConvertResult::Status::Cancelled:
         return fail(err, "convert", kVxrawFailed, r.error);
+    case vxraw::ConvertResult::Status::Cancelled:
+        return fail(err, "convert", kVxrawFailed, kVxrawInterrupted);
     }
     out << "converted " << r.events << " events (" << r.format << ", " << r.width << " x " << r.height << ") to "
         << p.positional[1] << '\n';
@@ -391,8 +403,17 @@ int cmdCut(const std::vector<std::string> &args, std::ostream &out, std::ostream
     std::unique_ptr<RawFileReader> reader;
     if (int status = vxrawOpenRecording("cut", p.positional[0], err, reader))
         return status;
-    if (!reader->cut(start, end, p.positional[1]))
-        return fail(err, "cut", kVxrawFailed, reader->lastError());
+    {
+        ProgressLine line("vxraw cut:");
+        vexadin::OperationControl control;
+        vxrawFollow(control, line);
+        const bool ok = reader->cut(start, end, p.positional[1], control);
+        line.finish();
+        if (!ok && ProgressLine::interrupted())
+            return fail(err, "cut", kVxrawFailed, kVxrawInterrupted);
+        if (!ok)
+            return fail(err, "cut", kVxrawFailed, reader->lastError());
+    }
     std::unique_ptr<RawFileReader> written = RawFileReader::create(p.positional[1]);
     vexadin::DvsFileInfo info;
     if (!written || !written->open() || !written->getFileInfo(info))
@@ -415,7 +436,16 @@ int cmdCheck(const std::vector<std::string> &args, std::ostream &out, std::ostre
     if (int status = vxrawOpenRecording("check", path, err, reader))
         return status;
     std::vector<std::string> problems;
-    bool sound = reader->verifyAll(&problems);
+    bool sound = false;
+    {
+        ProgressLine line("vxraw check:");
+        vexadin::OperationControl control;
+        vxrawFollow(control, line);
+        sound = reader->verifyAll(&problems, &control);
+        line.finish();
+        if (ProgressLine::interrupted())
+            return fail(err, "check", kVxrawFailed, kVxrawInterrupted);
+    }
     // A fusion recording's video and calibration beside it.
     sound = checkFusionNeighbours(path, reader->header().apsTimeOffset, out, problems) && sound;
     for (const std::string &problem : problems)
@@ -515,7 +545,24 @@ int vxrawOpenRecording(const std::string &command, const std::string &path, std:
             why.erase(0, prefix.size());
         return vxrawFail(err, command, kVxrawFailed, why.empty() ? path + ": damaged recording header" : why);
     }
-    if (!reader->open())
+    // Only a recording whose writer was killed needs its index rebuilt, which reads
+    // the whole file: that shows progress and listens to Ctrl-C.
+    ProgressLine line("vxraw " + command + ": rebuilding the index");
+    vexadin::OperationControl control;
+    vxrawFollow(control, line);
+    const bool opened = reader->open(control);
+    line.finish();
+    if (!opened && ProgressLine::interrupted())
+        return vxrawFail(err, command, kVxrawFailed, kVxrawInterrupted);
+    if (!opened)
         return vxrawFail(err, command, kVxrawFailed, path + ": " + reader->lastError());
     return kVxrawOk;
+}
+
+const char *const kVxrawInterrupted = "interrupted; nothing was written";
+
+void vxrawFollow(vexadin::OperationControl &control, ProgressLine &line)
+{
+    control.setProgressHandler([&line](double fraction) { line.update(fraction); });
+    control.setStopCondition(&ProgressLine::interrupted);
 }
