@@ -45,6 +45,10 @@ const char kUsage[] =
     "                                 a fusion recording's .mp4 and .json of the same name are checked too\n"
     "  export IN OUT.mp4 START_US END_US\n"
     "                                 render the closed range [START_US, END_US] as a video\n"
+    "  cameras                        list the cameras: serial, product, WIDTHxHEIGHT, kind (tab-separated)\n"
+    "  record SERIAL OUT.raw --seconds N [--config FILE.json] [--set TOOL.PARAM=VALUE ...]\n"
+    "                                 record N seconds from a camera, after loading a configuration\n"
+    "                                 file and setting single parameters (e.g. --set roi.enable=true)\n"
     "\n"
     "On a terminal, convert, cut, export, check and the index rebuild of a recording whose\n"
     "writer was killed show their progress; Ctrl-C stops them and leaves no output behind.\n"
@@ -463,6 +467,8 @@ int cmdCheck(const std::vector<std::string> &args, std::ostream &out, std::ostre
 
 const char *vxrawUsage() { return kUsage; }
 
+std::string vxrawLastDriverLine() { return lastDriverLine(); }
+
 int runVxrawArgs(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     if (args.empty()) {
@@ -487,6 +493,10 @@ int runVxrawArgs(const std::vector<std::string> &args, std::ostream &out, std::o
         return cmdCheck(args, out, err);
     if (command == "export")
         return runVxrawExport(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+    if (command == "cameras")
+        return runVxrawCameras(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+    if (command == "record")
+        return runVxrawRecord(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
     err << "vxraw: unknown command '" << oneLine(command) << "' (see vxraw --help)\n";
     return kVxrawUsage;
 }
