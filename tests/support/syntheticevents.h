@@ -71,7 +71,10 @@ bool writeRecording(const std::string &path, const std::vector<vexadin::Event2D>
 struct RecordingContents {
     bool ok = false;
     std::vector<vexadin::Event2D> events;
+    std::vector<vexadin::EventTriggerIn> triggers;
     vexadin::DvsFileInfo info;
+    // Empty when the key is missing.
+    std::string metadataValue(const std::string &key) const;
 };
 RecordingContents readRecording(const std::string &path);
 
