@@ -31,6 +31,9 @@ struct ApsVideoWriterOptions {
 // base is 1/1,000,000 s and frames may come at any rate (variable frame rate), so a
 // reader finds every frame by its APS time. Time stamps must increase; frames must
 // have the size given to open() (even width and height, as 4:2:0 video needs).
+// Players start the video at APS time 0, so a recording whose APS times start near
+// 0 (times relative to the recording start, as the recording's APS time offset
+// assumes) also plays well outside this program.
 //
 // push() comes from the camera's thread and never waits for the encoder: frames go
 // through a bounded queue to the writer's own encoder thread.
