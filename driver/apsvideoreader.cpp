@@ -160,6 +160,7 @@ struct ApsVideoReader::Impl {
     // The next decoded picture into `picture`; false at the end of the stream.
     bool decodeNext()
     {
+        int drainFailures = 0;
         for (;;) {
             int rc = avcodec_receive_frame(decoder, picture);
             if (rc == 0) {
@@ -168,14 +169,14 @@ struct ApsVideoReader::Impl {
             }
             if (rc == AVERROR_EOF)
                 return false;
-            if (rc != AVERROR(EAGAIN)) {
-                // A picture that cannot be decoded: the decoder drops it and goes on.
-                if (demuxerDone)
+            if (demuxerDone) {
+                // Draining the last pictures; a damaged one is skipped, a run of them ends it.
+                if (rc == AVERROR(EAGAIN) || ++drainFailures > 16)
                     return false;
                 continue;
             }
-            if (demuxerDone)
-                return false;
+            // The decoder wants input (or dropped a picture it could not decode): feed
+            // it the next packet. After receive said EAGAIN, send always takes one.
             rc = av_read_frame(format, packet);
             if (rc < 0) {
                 demuxerDone = true;
