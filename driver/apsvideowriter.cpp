@@ -1,12 +1,12 @@
 #include "driver/apsvideowriter.h"
 
 #include "driver/driverlog.h"
+#include "driver/h264mp4encoder.h"
 #include "driver/tempfilename.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/opt.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -27,94 +27,30 @@ namespace vexadin {
 
 namespace {
 
-constexpr AVRational kMicroseconds{1, 1000000};
+constexpr int kMicrosecondsPerSecond = 1000000;
 
-std::string avErrorText(int code)
-{
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buf, sizeof buf);
-    return buf;
-}
-
-// The FFmpeg side: B, G, R frames in, H.264 in an MP4 file out. One thread at a time.
-class H264Mp4Sink {
+// B, G, R frames in, H.264/MP4 out: the colour conversion in front of the encoder.
+// One thread at a time.
+class ApsFrameEncoder {
 public:
-    ~H264Mp4Sink()
-    {
-        sws_freeContext(sws_);
-        av_packet_free(&held_);
-        av_packet_free(&packet_);
-        av_frame_free(&frame_);
-        avcodec_free_context(&codec_);
-        if (format_) {
-            if (format_->pb)
-                avio_closep(&format_->pb);
-            avformat_free_context(format_);
-        }
-    }
+    ~ApsFrameEncoder() { sws_freeContext(sws_); }
 
     bool open(const std::string &path, int width, int height, const ApsVideoWriterOptions &options,
               std::string &error)
     {
-        nominalFps_ = options.nominalFps;
-        int rc = avformat_alloc_output_context2(&format_, nullptr, "mp4", nullptr);
-        if (rc < 0 || !format_) {
-            error = "no MP4 muxer: " + avErrorText(rc);
+        H264Mp4Settings settings;
+        settings.width = width;
+        settings.height = height;
+        settings.timeBaseDen = kMicrosecondsPerSecond; // time stamps are APS µs, kept exactly
+        settings.fps = options.nominalFps;
+        settings.keyFrameInterval = options.keyFrameInterval;
+        settings.preset = options.preset;
+        settings.crf = options.crf;
+        // No fast start: moving the index to the front would rewrite the whole
+        // recording when it stops.
+        settings.fastStart = false;
+        if (!encoder_.open(path, settings, error))
             return false;
-        }
-        if (!openEncoder(width, height, options)) {
-            error = "no H.264 encoder available";
-            return false;
-        }
-        stream_ = avformat_new_stream(format_, nullptr);
-        if (!stream_) {
-            error = "cannot add a video stream";
-            return false;
-        }
-        stream_->time_base = kMicroseconds;
-        rc = avcodec_parameters_from_context(stream_->codecpar, codec_);
-        if (rc < 0) {
-            error = "codec parameters: " + avErrorText(rc);
-            return false;
-        }
-        // "file:" so that a name containing ':' is never taken for another protocol.
-        rc = avio_open(&format_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0) {
-            error = "cannot create " + path + ": " + avErrorText(rc);
-            return false;
-        }
-        AVDictionary *muxerOptions = nullptr;
-        // Edit lists are in the movie's time scale: make it µs too, so a first frame
-        // that does not start at 0 keeps its exact time stamp.
-        av_dict_set(&muxerOptions, "movie_timescale", "1000000", 0);
-        rc = avformat_write_header(format_, &muxerOptions);
-        av_dict_free(&muxerOptions);
-        if (rc < 0) {
-            error = "cannot write the MP4 header: " + avErrorText(rc);
-            return false;
-        }
-        if (av_cmp_q(stream_->time_base, kMicroseconds) != 0) {
-            error = "the MP4 muxer changed the time base to " + std::to_string(stream_->time_base.num) + "/" +
-                    std::to_string(stream_->time_base.den);
-            return false;
-        }
-        frame_ = av_frame_alloc();
-        packet_ = av_packet_alloc();
-        held_ = av_packet_alloc();
-        if (!frame_ || !packet_ || !held_) {
-            error = "out of memory";
-            return false;
-        }
-        frame_->format = AV_PIX_FMT_YUV420P;
-        frame_->width = width;
-        frame_->height = height;
-        frame_->colorspace = codec_->colorspace;
-        frame_->color_range = codec_->color_range;
-        rc = av_frame_get_buffer(frame_, 0);
-        if (rc < 0) {
-            error = "frame buffer: " + avErrorText(rc);
-            return false;
-        }
         // Same size: no scaling, only B, G, R to BT.601 limited-range 4:2:0.
         sws_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
                               nullptr, nullptr, nullptr);
@@ -127,145 +63,19 @@ public:
 
     bool encode(const ApsFrame &picture, std::string &error)
     {
-        int rc = av_frame_make_writable(frame_);
-        if (rc < 0) {
-            error = "frame not writable: " + avErrorText(rc);
+        AVFrame *yuv = encoder_.frame(error);
+        if (!yuv)
             return false;
-        }
         const uint8_t *src[1] = {picture.data()};
         const int srcStride[1] = {int(picture.getWidth()) * 3};
-        sws_scale(sws_, src, srcStride, 0, picture.getHeight(), frame_->data, frame_->linesize);
-        frame_->pts = int64_t(picture.getTimestamp());
-        rc = avcodec_send_frame(codec_, frame_);
-        if (rc < 0) {
-            error = "the encoder refused a frame: " + avErrorText(rc);
-            return false;
-        }
-        return drain(error);
+        sws_scale(sws_, src, srcStride, 0, picture.getHeight(), yuv->data, yuv->linesize);
+        return encoder_.encode(int64_t(picture.getTimestamp()), error);
     }
 
-    bool finish(std::string &error)
-    {
-        int rc = avcodec_send_frame(codec_, nullptr);
-        if (rc < 0 && rc != AVERROR_EOF) {
-            error = "flushing the encoder: " + avErrorText(rc);
-            return false;
-        }
-        if (!drain(error))
-            return false;
-        // The last frame lasts as long as the one before it (or one nominal frame).
-        if (haveHeld_ && !writeHeld(lastDuration_ > 0 ? lastDuration_ : 1000000 / std::max(1, nominalFps_), error))
-            return false;
-        rc = av_write_trailer(format_);
-        if (rc < 0) {
-            error = "cannot finish the MP4 file: " + avErrorText(rc);
-            return false;
-        }
-        rc = avio_closep(&format_->pb);
-        if (rc < 0) {
-            error = "cannot close the MP4 file: " + avErrorText(rc);
-            return false;
-        }
-        return true;
-    }
+    bool finish(std::string &error) { return encoder_.finish(error); }
 
 private:
-    bool openEncoder(int width, int height, const ApsVideoWriterOptions &options)
-    {
-        if (const AVCodec *x264 = avcodec_find_encoder_by_name("libx264");
-            x264 && tryEncoder(x264, width, height, options))
-            return true;
-        void *it = nullptr;
-        while (const AVCodec *codec = av_codec_iterate(&it)) {
-            if (av_codec_is_encoder(codec) && codec->id == AV_CODEC_ID_H264 &&
-                tryEncoder(codec, width, height, options))
-                return true;
-        }
-        return false;
-    }
-
-    bool tryEncoder(const AVCodec *codec, int width, int height, const ApsVideoWriterOptions &options)
-    {
-        AVCodecContext *ctx = avcodec_alloc_context3(codec);
-        if (!ctx)
-            return false;
-        ctx->width = width;
-        ctx->height = height;
-        ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-        ctx->time_base = kMicroseconds;
-        ctx->framerate = AVRational{std::max(1, options.nominalFps), 1};
-        ctx->gop_size = std::max(1, options.keyFrameInterval);
-        // Decode order = display order: seeking and the frame index stay simple.
-        ctx->max_b_frames = 0;
-        ctx->thread_count = 0; // one per core
-        ctx->colorspace = AVCOL_SPC_SMPTE170M;
-        ctx->color_primaries = AVCOL_PRI_SMPTE170M;
-        ctx->color_trc = AVCOL_TRC_SMPTE170M;
-        ctx->color_range = AVCOL_RANGE_MPEG;
-        if (format_->oformat->flags & AVFMT_GLOBALHEADER)
-            ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        AVDictionary *codecOptions = nullptr;
-        if (std::strcmp(codec->name, "libx264") == 0) {
-            av_dict_set(&codecOptions, "preset", options.preset.c_str(), 0);
-            av_dict_set_int(&codecOptions, "crf", options.crf, 0);
-        }
-        const int rc = avcodec_open2(ctx, codec, &codecOptions);
-        av_dict_free(&codecOptions);
-        if (rc < 0) {
-            avcodec_free_context(&ctx);
-            return false;
-        }
-        codec_ = ctx;
-        return true;
-    }
-
-    // Each packet is held back until the next one arrives, to give it its real
-    // duration: MP4 keeps durations, not times, and a last frame without duration
-    // would fall outside the track's edit list and be lost to readers.
-    bool drain(std::string &error)
-    {
-        for (;;) {
-            int rc = avcodec_receive_packet(codec_, packet_);
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
-                return true;
-            if (rc < 0) {
-                error = "the encoder failed: " + avErrorText(rc);
-                return false;
-            }
-            av_packet_rescale_ts(packet_, codec_->time_base, stream_->time_base);
-            packet_->stream_index = stream_->index;
-            if (haveHeld_) {
-                // No B-frames: packets come in display order.
-                lastDuration_ = packet_->pts - held_->pts;
-                if (!writeHeld(lastDuration_, error))
-                    return false;
-            }
-            av_packet_move_ref(held_, packet_);
-            haveHeld_ = true;
-        }
-    }
-
-    bool writeHeld(int64_t duration, std::string &error)
-    {
-        held_->duration = duration;
-        haveHeld_ = false;
-        const int rc = av_interleaved_write_frame(format_, held_); // takes the packet's data
-        if (rc < 0) {
-            error = "cannot write to the MP4 file: " + avErrorText(rc);
-            return false;
-        }
-        return true;
-    }
-
-    AVFormatContext *format_ = nullptr;
-    AVCodecContext *codec_ = nullptr;
-    AVStream *stream_ = nullptr;
-    AVFrame *frame_ = nullptr;
-    AVPacket *packet_ = nullptr;
-    AVPacket *held_ = nullptr; // the last packet from the encoder, not yet written
-    bool haveHeld_ = false;
-    int64_t lastDuration_ = 0;
-    int nominalFps_ = 30;
+    H264Mp4Encoder encoder_;
     SwsContext *sws_ = nullptr;
 };
 
@@ -278,7 +88,7 @@ struct ApsVideoWriter::Impl {
     uint16_t width = 0;
     uint16_t height = 0;
     ApsVideoWriterOptions options;
-    std::unique_ptr<H264Mp4Sink> sink; // the encoder thread's while it runs
+    std::unique_ptr<ApsFrameEncoder> sink; // the encoder thread's while it runs
     std::thread encoder;
 
     mutable std::mutex mutex; // guards everything below
@@ -404,7 +214,7 @@ bool ApsVideoWriter::open(const std::string &path, uint16_t width, uint16_t heig
     d->options = options;
     d->options.queueFrames = std::max<size_t>(1, options.queueFrames);
     d->tmpPath = temporarySiblingPath(path);
-    d->sink = std::make_unique<H264Mp4Sink>();
+    d->sink = std::make_unique<ApsFrameEncoder>();
     std::string why;
     bool ok = false;
     try {
