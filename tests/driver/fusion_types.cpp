@@ -1,9 +1,11 @@
 // vx-test-labels: tsan
-// APS frames (shared buffers, deep clones, black when new) and the object pool
+// APS frames (shared buffers, deep clones, black when new), the object pool
 // (grows when empty, survives its objects' late return, never hands one object
-// to two users at once).
+// to two users at once) and the FusionCamera base (description, tools, deletion
+// through the base).
 #include "camera/apsframe.h"
 #include "camera/event2d.h"
+#include "camera/fusioncamera.h"
 #include "camera/vxobjectpool.h"
 
 #include <gtest/gtest.h>
@@ -183,4 +185,75 @@ TEST(VxObjectPool, ConcurrentUsersNeverShareAnObject)
     EXPECT_EQ(pool->idleCount(), 4u);
     // Never more than four out at once, so the pool never had to grow.
     EXPECT_EQ(pool->createdCount(), 4u);
+}
+
+namespace {
+
+class NoTool : public vexadin::CameraTool {
+public:
+    std::map<std::string, vexadin::BasicParameterInfo> getParameters() override { return {}; }
+    bool getEnumParamInfo(const std::string &, vexadin::EnumParameterInfo &) override { return false; }
+    bool getBoolParamInfo(const std::string &, vexadin::BoolParameterInfo &) override { return false; }
+    bool getFloatParamInfo(const std::string &, vexadin::FloatParameterInfo &) override { return false; }
+    bool getIntParamInfo(const std::string &, vexadin::IntParameterInfo &) override { return false; }
+    bool getEnumValue(const std::string &, std::string &) override { return false; }
+    bool getBoolValue(const std::string &, bool &) override { return false; }
+    bool getFloatValue(const std::string &, float &) override { return false; }
+    bool getIntValue(const std::string &, int &) override { return false; }
+    bool setEnumValue(const std::string &, const std::string &) override { return false; }
+    bool setBoolValue(const std::string &, bool) override { return false; }
+    bool setFloatValue(const std::string &, float) override { return false; }
+    bool setIntValue(const std::string &, int) override { return false; }
+};
+
+// The smallest camera a library could derive: counts its destructions.
+class CountingCamera : public vexadin::FusionCamera {
+public:
+    CountingCamera(const vexadin::CameraDescription &d, std::shared_ptr<vexadin::CameraTool> aps, int *destroyed)
+        : FusionCamera(d), destroyed_(destroyed)
+    {
+        registerTool(vexadin::TOOL_APS, std::move(aps));
+    }
+    ~CountingCamera() override { ++*destroyed_; }
+    bool isConnected() override { return true; }
+    void addEventsCallback(std::function<void(const vexadin::Event2D *, const vexadin::Event2D *)>) override {}
+    int addApsFrameCallback(std::function<void(ApsFrame)>) override { return 1; }
+    void addTriggerInCallback(std::function<void(const vexadin::EventTriggerIn &)>) override {}
+    bool start(vexadin::STREAM_TYPE) override { return true; }
+    void stop(vexadin::STREAM_TYPE) override {}
+    void shutdown() override {}
+    bool startRecording(const std::string &, const std::string &, vexadin::STREAM_TYPE) override { return false; }
+    bool stopRecording(vexadin::STREAM_TYPE) override { return false; }
+    bool writeCalibrationFile(const std::string &) override { return false; }
+    bool getCalibration(vexadin::CalibratorParameters &) override { return false; }
+    std::string getFirmwareVersion() override { return "Omnira_V1.7.2"; }
+
+private:
+    int *destroyed_;
+};
+
+} // namespace
+
+TEST(FusionCamera, KeepsItsDescriptionAndToolsAndIsDeletedThroughTheBase)
+{
+    vexadin::CameraDescription description;
+    description.serial = "OM-0001";
+    description.product = "Omnira";
+    description.manufacturer = "Vexadin";
+    auto aps = std::make_shared<NoTool>();
+    int destroyed = 0;
+    std::shared_ptr<vexadin::FusionCamera> camera = std::make_shared<CountingCamera>(description, aps, &destroyed);
+    description.serial = "changed later";
+
+    EXPECT_EQ(camera->getDescription().serial, "OM-0001");
+    EXPECT_EQ(camera->getDescription().product, "Omnira");
+    EXPECT_EQ(camera->getTool(vexadin::TOOL_APS), aps);
+    EXPECT_EQ(camera->getTool(vexadin::TOOL_BIASES), nullptr);
+    camera->setStatisticInfoCallback([](vexadin::VxStatisticInfo) { FAIL() << "the base hook calls nothing"; });
+
+    vexadin::FusionCamera *raw = new CountingCamera(camera->getDescription(), aps, &destroyed);
+    delete raw; // through the base: the camera's own destructor must run
+    EXPECT_EQ(destroyed, 1);
+    camera.reset();
+    EXPECT_EQ(destroyed, 2);
 }
