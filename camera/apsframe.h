@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -53,8 +54,15 @@ public:
     void setTimestamp(uint64_t timestamp) { timestamp_ = timestamp; }
 
     // True when no other frame shares this buffer, so writing into it cannot
-    // change another frame's picture.
-    bool ownsBufferAlone() const { return pixels_ && pixels_.use_count() == 1; }
+    // change another frame's picture (also when the last other copy was just
+    // dropped on another thread: that thread's reads happen before our writes).
+    bool ownsBufferAlone() const
+    {
+        if (!pixels_ || pixels_.use_count() != 1)
+            return false;
+        std::atomic_thread_fence(std::memory_order_acquire); // pairs with the release of that copy
+        return true;
+    }
 
 private:
     uint16_t width_ = 0;

@@ -17,8 +17,10 @@ namespace vexadin {
 // not by the position in the file; going forward within the same group of
 // pictures decodes on without seeking. Frame numbers are positions in the index.
 //
-// Damaged or truncated files give false (or fewer frames), never a crash; frames
-// larger than kMaxSide on a side are refused.
+// Damaged or truncated files give false (or fewer frames), never a crash: a frame
+// that does not decode is skipped (readNextFrame and readFrameAt give the next one
+// that does, with its own number and time stamp). Videos larger than kMaxSide on a
+// side are refused.
 class ApsVideoReader : public ApsFileReader {
 public:
     static constexpr int kMaxSide = 8192;
