@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -58,10 +57,12 @@ public:
     // dropped on another thread: that thread's reads happen before our writes).
     bool ownsBufferAlone() const
     {
-        if (!pixels_ || pixels_.use_count() != 1)
+        if (!pixels_)
             return false;
-        std::atomic_thread_fence(std::memory_order_acquire); // pairs with the release of that copy
-        return true;
+        // Counted through a copy: taking a reference is an acquire-release step on the
+        // count, which orders it after the release of a copy dropped elsewhere.
+        const std::shared_ptr<uint8_t[]> probe = pixels_;
+        return probe.use_count() == 2;
     }
 
 private:

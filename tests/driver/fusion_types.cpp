@@ -79,6 +79,23 @@ TEST(ApsFrame, MovedFromFrameIsEmpty)
     EXPECT_EQ(b.getDataSize(), 0u);
 }
 
+TEST(ApsFrame, BufferLeftByAnotherThreadIsReusedOnlyAfterItsReads)
+{
+    ApsFrame mine(64, 64, 0, 0);
+    std::thread reader([copy = ApsFrame(mine)]() mutable {
+        unsigned sum = 0;
+        for (size_t i = 0; i < copy.getDataSize(); ++i)
+            sum += copy.data()[i];
+        EXPECT_EQ(sum, 0u);
+        copy = ApsFrame(); // the last other copy goes
+    });
+    while (!mine.ownsBufferAlone())
+        std::this_thread::yield();
+    // ThreadSanitizer reports this write unless the check ordered it after the reads.
+    std::fill(mine.data(), mine.data() + mine.getDataSize(), uint8_t(7));
+    reader.join();
+}
+
 namespace {
 
 using EventVector = std::vector<vexadin::Event2D>;
