@@ -1,6 +1,7 @@
 #include "vxrawcommands.h"
 
 #include "eventconverter.h"
+#include "fusionsetcheck.h"
 
 #include "driver/driverlog.h"
 #include "driver/rawfilereader.h"
@@ -32,7 +33,8 @@ const char kUsage[] =
     "  convert IN OUT.raw [--width W] [--height H] [--serial S] [--product P]\n"
     "                                 import a text/CSV event list ('t x y p') or an AEDAT 4.0 file\n"
     "  cut IN OUT START_US END_US     copy the closed range [START_US, END_US] to a new recording\n"
-    "  check FILE                     verify every block; report damaged blocks and their time ranges\n"
+    "  check FILE                     verify every block; report damaged blocks and their time ranges;\n"
+    "                                 a fusion recording's .mp4 and .json of the same name are checked too\n"
     "  export IN OUT.mp4 START_US END_US\n"
     "                                 render the closed range [START_US, END_US] as a video\n"
     "\n"
@@ -366,7 +368,9 @@ int cmdCheck(const std::vector<std::string> &args, std::ostream &out, std::ostre
     if (int status = vxrawOpenRecording("check", path, err, reader))
         return status;
     std::vector<std::string> problems;
-    const bool sound = reader->verifyAll(&problems);
+    bool sound = reader->verifyAll(&problems);
+    // A fusion recording's video and calibration beside it.
+    sound = checkFusionNeighbours(path, reader->header().apsTimeOffset, out, problems) && sound;
     for (const std::string &problem : problems)
         out << oneLine(problem) << '\n';
     out << path << ": " << reader->blockCount() << " blocks, " << reader->corruptBlockCount() << " damaged, index "
