@@ -54,6 +54,10 @@ void prepareForOverwrite(QImage &image)
 {
     if (!image.isDetached())
         image = QImage(kImageWidth, kImageHeight, QImage::Format_BGR888);
+#if !defined(__SANITIZE_THREAD__) // ThreadSanitizer cannot see fences (GCC warns there)
+    else // the last other owner's reads, on the GUI thread, come before our writes
+        std::atomic_thread_fence(std::memory_order_acquire);
+#endif
 }
 
 struct Bgr {
