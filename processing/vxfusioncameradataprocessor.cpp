@@ -217,6 +217,8 @@ void VxFusionCameraDataProcessor::drawEvents(QImage &image, const Event2D *begin
     const Bgr negative = toBgr(colors.negative);
     uchar *bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
+    // Every event at its own column, recorded or live: the warp has already put the
+    // frame onto the event grid, so a mirrored column would miss the picture.
     for (const Event2D *e = begin; e != end; ++e) {
         if (e->x >= dvs_width_ || e->y >= dvs_height_)
             continue;
