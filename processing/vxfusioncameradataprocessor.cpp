@@ -480,7 +480,9 @@ void VxFusionCameraDataProcessor::postPlayStatus(bool playing)
     if (QThread::currentThread() == thread())
         emit signalPlayStatus(playing);
     else
-        QMetaObject::invokeMethod(this, [this, playing] { emit signalPlayStatus(playing); }, Qt::QueuedConnection);
+        // By name, not with a functor: the queued call then carries only its argument,
+        // no slot object whose last reference may drop on either thread.
+        QMetaObject::invokeMethod(this, "signalPlayStatus", Qt::QueuedConnection, Q_ARG(bool, playing));
 }
 
 void VxFusionCameraDataProcessor::postFileFinished()
@@ -488,7 +490,7 @@ void VxFusionCameraDataProcessor::postFileFinished()
     if (QThread::currentThread() == thread())
         emit signalPalyFileFinished();
     else
-        QMetaObject::invokeMethod(this, [this] { emit signalPalyFileFinished(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "signalPalyFileFinished", Qt::QueuedConnection);
 }
 
 bool VxFusionCameraDataProcessor::rewindReaders(uint64_t positionAfter)
