@@ -343,10 +343,15 @@ void VxFusionCameraDataProcessor::loadingTask()
     if (cancelled())
         return;
 
-    if (!dvs_reader_ || !dvs_reader_->open()) {
+    // A worker going away also stops an index rebuild of a long recording early.
+    vexadin::OperationControl control;
+    control.setStopCondition([this] { return cancel_loading_.load(); });
+    if (!dvs_reader_ || !dvs_reader_->open(control)) {
+        if (cancelled())
+            return;
         qDebug() << "Load dvs file failed.";
         dvs_reader_.reset();
-            endLoad();
+        endLoad();
         return;
     }
     uint64_t first = 0;
