@@ -59,9 +59,16 @@ std::unique_ptr<FusionRecordingSet> FusionRecordingSet::start(Setup setup)
 void FusionRecordingSet::pushStep(uint64_t t0, uint64_t t1, const std::vector<Event2D> &events,
                                   const std::vector<EventTriggerIn> &triggers)
 {
-    const uint64_t from = setup_.startTime;
-    if (t1 <= from)
+    if (t1 <= setup_.startTime)
         return;
+    // The files take a moment to create, and steps produced meanwhile never reach
+    // the recording: it begins with the first step it is given, so that every frame
+    // it takes has its edge 1 in the .raw.
+    if (!begun_) {
+        begun_ = true;
+        from_ = std::max(setup_.startTime, t0);
+    }
+    const uint64_t from = from_;
     if (t0 >= from) {
         events_->push(t0, t1, events.data(), events.data() + events.size(), triggers.data(),
                       triggers.data() + triggers.size());
@@ -80,7 +87,7 @@ void FusionRecordingSet::pushStep(uint64_t t0, uint64_t t1, const std::vector<Ev
 
 bool FusionRecordingSet::takesFrame(const FrameExposure &exposure)
 {
-    if (exposure.start < setup_.startTime)
+    if (!begun_ || exposure.start < from_)
         return false;
     std::lock_guard<std::mutex> lock(mutex_);
     if (finished_)

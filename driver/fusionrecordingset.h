@@ -25,12 +25,13 @@ class StreamRecorder;
 // stream recorder), dir/name.mp4 (the frames, through the APS video writer) and
 // dir/name.json (the calibration).
 //
-// The recording covers camera time from its start time on. Its APS clock starts
-// there too: a frame exposed at camera time t is stored at APS time t - start, and
-// the .raw's APS time offset is the start time, so event time = APS time + offset
-// holds exactly and the video begins near 0 (as players expect). A frame belongs
-// to the recording when its exposure began at or after the start and its end was
-// recorded, so both its edges are in the .raw.
+// The recording covers camera time from its start time on (or from the first step
+// it is given, when that is later). Its APS clock starts at the start time: a frame
+// exposed at camera time t is stored at APS time t - start, and the .raw's APS time
+// offset is the start time, so event time = APS time + offset holds exactly and the
+// video begins near 0 (as players expect). A frame belongs to the recording when
+// its exposure began inside the recorded stream and its end was recorded, so both
+// its edges are in the .raw.
 //
 // Neither the producer nor the frame thread ever waits for the disk or the
 // encoder: frames the encoder cannot take in time are dropped by the video writer
@@ -88,6 +89,8 @@ private:
     std::unique_ptr<ApsVideoWriter> video_;
     std::vector<Event2D> clipped_; // producer thread only
     std::vector<EventTriggerIn> clippedTriggers_;
+    bool begun_ = false; // producer thread only: the first step arrived
+    uint64_t from_ = 0;  // camera time the recorded stream begins at
 
     std::mutex mutex_;
     std::condition_variable handled_;
