@@ -205,11 +205,12 @@ TEST(FusionCamera, FirmwareHookAndFrameSettingsApplyToCamerasOpenedLater)
         EXPECT_EQ(c.aps_height, 360);
     }
     for (const char *bad : {"641x360", "640", "0x0", "99999x360", "640x-2", "x"}) {
+        ScopedEnv size("VEXADIN_FUSION_FRAME_SIZE", bad);
         ScopedEnv fps("VEXADIN_FUSION_FPS", "0");
-        auto camera = openOmnira(manager, bad);
-        EXPECT_EQ(camera->options().frameWidth, 3840) << bad;
-        EXPECT_EQ(camera->options().frameHeight, 2160) << bad;
-        EXPECT_EQ(camera->options().fps, 30u);
+        const SimulatedFusionCamera::Options options = SimulatedFusionCameraKind::optionsFromEnvironment();
+        EXPECT_EQ(options.frameWidth, 3840) << bad;
+        EXPECT_EQ(options.frameHeight, 2160) << bad;
+        EXPECT_EQ(options.fps, 30u);
     }
 }
 
@@ -223,7 +224,7 @@ TEST(FusionCamera, EachFrameHasOneEdgeAndPairingByOrderGivesItsOwnEvents)
     capture.attach(*camera);
     EXPECT_FALSE(camera->start(STREAM_DVS)); // the two sensors stream together
     ASSERT_TRUE(camera->start(STREAM_FUSION));
-    ASSERT_TRUE(waitFor([&] { return capture.frameCount() >= 20; }, 20000));
+    ASSERT_TRUE(waitFor([&] { return capture.frameCount() >= 12; }, 60000));
     camera->stop(STREAM_FUSION);
 
     std::lock_guard<std::mutex> lock(capture.mutex);
@@ -242,7 +243,7 @@ TEST(FusionCamera, EachFrameHasOneEdgeAndPairingByOrderGivesItsOwnEvents)
     // The frame under way when the stream started comes without its edge 1; every
     // later frame has one, at its time stamp (+ offset). The last edge may still be
     // exposing when the stream stopped.
-    ASSERT_GE(frames.size(), 20u);
+    ASSERT_GE(frames.size(), 12u);
     ASSERT_TRUE(rising.size() + 1 == frames.size() || rising.size() == frames.size());
     for (size_t n = 1; n < frames.size(); ++n) {
         EXPECT_GT(frames[n].number, frames[n - 1].number); // frames skip only where the stream did
@@ -287,7 +288,7 @@ TEST(FusionCamera, CalibrationPutsEventEdgesOnTheFrameEdges)
     capture.keepPictures = true;
     capture.attach(*camera);
     ASSERT_TRUE(camera->start(STREAM_FUSION));
-    ASSERT_TRUE(waitFor([&] { return capture.frameCount() >= 10; }, 20000));
+    ASSERT_TRUE(waitFor([&] { return capture.frameCount() >= 7; }, 60000));
     camera->stop(STREAM_FUSION);
 
     CalibratorParameters calibration;
@@ -352,7 +353,7 @@ TEST(FusionCamera, ApsToolSettingsActOnTheFrames)
     ASSERT_TRUE(camera->start(STREAM_FUSION));
     // Mean level of a frame exposed wholly under the settings made before `since`.
     const auto levelAfter = [&](size_t since) {
-        EXPECT_TRUE(waitFor([&] { return capture.frameCount() >= since + 3; }, 20000));
+        EXPECT_TRUE(waitFor([&] { return capture.frameCount() >= since + 3; }, 60000));
         std::lock_guard<std::mutex> lock(capture.mutex);
         return meanLevel(capture.frames.back().picture);
     };
@@ -431,21 +432,26 @@ TEST(FusionCamera, UnpluggedShutDownOrReopenedCameraStopsDelivering)
         Capture capture;
         capture.attach(*camera);
         ASSERT_TRUE(camera->start(STREAM_FUSION));
-        ASSERT_TRUE(waitFor([&] { return capture.frameCount() >= 2; }, 20000));
+        ASSERT_TRUE(waitFor([&] { return capture.frameCount() >= 2; }, 60000));
         ASSERT_TRUE(testhooks::unplugCamera(kOmnira));
-        ASSERT_TRUE(waitFor([&] { return !camera->isConnected(); }, 2000));
+        ASSERT_TRUE(waitFor([&] { return !camera->isConnected(); }, 60000));
+        // The stream ends with the unplug; frames exposed before it may still be on
+        // their way (a late-running camera), none after it.
         sleepMs(100);
-        const size_t frames = capture.frameCount();
+        const uint64_t end = camera->eventCamera()->producedUntil();
         sleepMs(200);
-        EXPECT_EQ(capture.frameCount(), frames);
+        EXPECT_EQ(camera->eventCamera()->producedUntil(), end);
         EXPECT_FALSE(camera->start(STREAM_FUSION));
         camera->stop(STREAM_FUSION);
+        std::lock_guard<std::mutex> lock(capture.mutex);
+        for (const Frame &f : capture.frames)
+            EXPECT_LE(int64_t(f.timestamp) + camera->apsTimeOffset(), int64_t(end));
     }
     {
         auto first = openOmnira(manager);
         ASSERT_TRUE(first->start(STREAM_FUSION));
         auto second = openOmnira(manager);
-        EXPECT_TRUE(waitFor([&] { return !first->isConnected(); }, 2000));
+        EXPECT_TRUE(waitFor([&] { return !first->isConnected(); }, 60000));
         EXPECT_TRUE(second->isConnected());
         second->shutdown();
         EXPECT_FALSE(second->isConnected());
@@ -664,7 +670,7 @@ TEST(FusionCamera, AllCallbackThreadsRunWhileTheWindowChangesSettingsAndRecords)
         }
     });
     ASSERT_TRUE(camera->startRecording(out.path(), "threads", STREAM_FUSION));
-    ASSERT_TRUE(waitFor([&] { return statistics.load() >= 1 && capture.frameCount() >= 40; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return statistics.load() >= 1 && capture.frameCount() >= 40; }, 60000));
     camera->addEventsCallback([](const Event2D *, const Event2D *) {}); // while streaming
     EXPECT_TRUE(camera->stopRecording(STREAM_FUSION));
     camera->stop(STREAM_FUSION);
