@@ -126,6 +126,10 @@
         <source>Please open a raw file first.</source>
         <translation>Please open a raw file first.</translation>
     </message>
+    <message>
+        <source>Only one recording opens at a time: the other files were ignored.</source>
+        <translation>Only one recording opens at a time: the other files were ignored.</translation>
+    </message>
 </context>
 <context>
     <name>PopWidget</name>

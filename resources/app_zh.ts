@@ -126,6 +126,10 @@
         <source>Please open a raw file first.</source>
         <translation>请先打开 Raw 文件。</translation>
     </message>
+    <message>
+        <source>Only one recording opens at a time: the other files were ignored.</source>
+        <translation>一次只能打开一个录制文件：其余文件已忽略。</translation>
+    </message>
 </context>
 <context>
     <name>PopWidget</name>

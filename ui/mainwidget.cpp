@@ -503,6 +503,21 @@ void MainWidget::openRecording(const QString &path)
     setRecordingControlsEnabled(true);
 }
 
+void MainWidget::openFromCommandLine(const QStringList &files)
+{
+    if (files.isEmpty())
+        return;
+    // The folder of the file is remembered for the Open dialog: make it
+    // independent of the directory the program was started in.
+    openRecording(QFileInfo(files.first()).absoluteFilePath());
+    if (files.size() > 1) {
+        for (qsizetype i = 1; i < files.size(); ++i)
+            qWarning() << "Only one recording opens at a time; ignored:" << files.at(i);
+        emit signalShowLeftBottomTips(tr("Only one recording opens at a time: the other files were ignored."),
+                                      VxMessageType::Warning);
+    }
+}
+
 void MainWidget::prepareExportDialog(VxExportVideoUI &dialog) const
 {
     dialog.setStartTime(m_slider->rangeStart());
@@ -585,9 +600,9 @@ void MainWidget::showTimeStamp(uint64_t timestamp_us)
 void MainWidget::slotShowLeftBottomTips(QString tips, VxMessageType type, QString file_path)
 {
     const QString folder = file_path.isEmpty() ? QString() : resolveDirectory(file_path);
-    auto *toast = new VxFilePathReminderForm(tips, int(type), folder, nullptr);
-    toast->move(x(), y() + height() - toast->height());
-    toast->show();
+    // Placed from the window's client area, so a window manager's frame
+    // around the window does not shift the toast.
+    VxFilePathReminderForm *toast = VxFilePathReminderForm::showAt(this, tips, type, folder);
     m_toasts.removeAll(nullptr);
     m_toasts.append(toast);
 }
@@ -675,11 +690,33 @@ void MainWidget::moveEvent(QMoveEvent *event)
         m_waitingWin->recentre();
 }
 
+QPoint MainWidget::centredPosition() const
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return pos();
+    const QRect area = screen->availableGeometry();
+    return QPoint(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
+}
+
+void MainWidget::setVisible(bool visible)
+{
+    // Centre before the native window is mapped. Moving it between creating
+    // and mapping it (as a show event would) races with a reparenting window
+    // manager: Qt may read back the position of the manager's not yet placed
+    // frame and keep it, which puts every popup and system move off by the
+    // window's real position.
+    if (visible && !isVisible())
+        move(centredPosition());
+    QWidget::setVisible(visible);
+}
+
 void MainWidget::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
-    }
+    // Shown again by the window manager (restored from minimised): centre
+    // once more. A first show is already in place (setVisible).
+    const QPoint target = centredPosition();
+    if (pos() != target)
+        move(target);
 }

@@ -43,6 +43,9 @@ public:
 
     // Opens a recording the user chose; the file dialog stays in slotOpenRecording().
     void openRecording(const QString &path);
+    // Opens the first file named on the command line the way the Open dialog
+    // does; the others are ignored with a warning (log line and toast).
+    void openFromCommandLine(const QStringList &files);
     // A .raw file with a same-named .mp4 beside it is a fusion recording.
     static bool isFusionRecording(const QString &rawPath);
 
@@ -69,6 +72,11 @@ public:
     // The window takes ownership. A panel whose button is down is shown.
     void addSidePanel(SidePanel which, QWidget *panel);
     QWidget *sidePanel(SidePanel which) const { return m_sidePanels[which]; }
+
+    // Where the window stands when shown: centred on the primary screen's
+    // available area.
+    QPoint centredPosition() const;
+    void setVisible(bool visible) override;
 
 signals:
     void resetShowCameraFormTitle(bool);
