@@ -1,6 +1,7 @@
 #include "driver/videoexporter.h"
 
 #include "camera/dvsfilereader.h"
+#include "camera/operationcontrol.h"
 #include "driver/driverlog.h"
 #include "driver/h264mp4encoder.h"
 #include "driver/rawfilereader.h"
@@ -137,9 +138,10 @@ std::string tempNameFor(const std::string &outPath)
 // the events of [start + i * kWindowUs, start + (i + 1) * kWindowUs) cut at end.
 class WindowPump {
 public:
-    WindowPump(uint64_t start, uint64_t end, FrameBuilder &builder, H264Mp4Encoder &encoder)
+    WindowPump(uint64_t start, uint64_t end, FrameBuilder &builder, H264Mp4Encoder &encoder,
+               OperationControl *control)
         : start_(start), end_(end), frameCount_((end - start) / kWindowUs + 1), builder_(builder),
-          encoder_(encoder)
+          encoder_(encoder), control_(control)
     {
     }
 
@@ -180,6 +182,13 @@ public:
 
     bool emitFrame(std::string &error)
     {
+        if (control_) {
+            if (control_->cancelled()) {
+                error = "cancelled";
+                return false;
+            }
+            control_->report(double(nextFrame_) / double(frameCount_));
+        }
         AVFrame *frame = encoder_.frame(error);
         if (!frame)
             return false;
@@ -197,10 +206,12 @@ private:
     uint64_t nextFrame_ = 0;
     FrameBuilder &builder_;
     H264Mp4Encoder &encoder_;
+    OperationControl *control_;
 };
 
 bool encodeRange(DvsFileReader &reader, uint64_t start, uint64_t end, int sensorWidth, int sensorHeight,
-                 const std::string &tmpPath, const VideoExportOptions &options, std::string &error)
+                 const std::string &tmpPath, const VideoExportOptions &options, OperationControl *control,
+                 std::string &error)
 {
     // yuv420p needs even dimensions: an odd sensor gets one background row/column.
     const int frameWidth = (sensorWidth + 1) & ~1;
@@ -221,7 +232,7 @@ bool encodeRange(DvsFileReader &reader, uint64_t start, uint64_t end, int sensor
     if (!encoder.open(tmpPath, settings, error))
         return false;
     FrameBuilder builder(sensorWidth, sensorHeight, frameWidth, frameHeight, options);
-    WindowPump pump(start, end, builder, encoder);
+    WindowPump pump(start, end, builder, encoder, control);
 
     if (auto *raw = dynamic_cast<RawFileReader *>(&reader)) {
         // Our own reader streams the range block by block with its own buffers: no
@@ -235,11 +246,12 @@ bool encodeRange(DvsFileReader &reader, uint64_t start, uint64_t end, int sensor
                     return false;
                 }
                 return true;
-            });
+            },
+            control);
         if (pumpFailed)
             return false;
         if (!ok) {
-            error = "cannot read the recording";
+            error = control && control->cancelled() ? "cancelled" : "cannot read the recording";
             return false;
         }
         return pump.finish(error);
@@ -261,11 +273,13 @@ bool encodeRange(DvsFileReader &reader, uint64_t start, uint64_t end, int sensor
 } // namespace
 
 bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end, const std::string &outPath,
-                      const VideoExportOptions &options, std::string *errorOut)
+                      const VideoExportOptions &options, std::string *errorOut, OperationControl *control)
 {
     const auto logError = [&](const std::string &, const std::string &what) {
-        const std::string message = "video export to " + outPath + " failed: " + what;
-        driverLog(DriverLogLevel::Error, message);
+        const bool cancelled = control && control->cancelled();
+        const std::string message =
+            "video export to " + outPath + (cancelled ? std::string(" cancelled") : " failed: " + what);
+        driverLog(cancelled ? DriverLogLevel::Info : DriverLogLevel::Error, message);
         if (errorOut)
             *errorOut = message;
     };
@@ -305,7 +319,7 @@ bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end, const
     std::string error;
     bool ok = false;
     try {
-        ok = encodeRange(reader, start, end, width, height, tmpPath, options, error);
+        ok = encodeRange(reader, start, end, width, height, tmpPath, options, control, error);
     } catch (const std::exception &e) { // out of memory: no exception leaves the driver
         error = e.what();
     }
@@ -316,8 +330,11 @@ bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end, const
     if (!ok) {
         std::remove(tmpPath.c_str());
         logError(outPath, error);
+        return false;
     }
-    return ok;
+    if (control)
+        control->report(1.0);
+    return true;
 }
 
 } // namespace vexadin

@@ -120,6 +120,11 @@ new_window() {
   done
   return 1
 }
+# Waits until no popup of the program (toast, menu, tool tip) is left on screen,
+# so that the next click reaches the main window and not a toast over it.
+wait_popups_gone() {
+  for _ in $(seq 80); do [ "$(app_windows | wc -l)" -le 1 ] && return 0; sleep 0.1; done
+}
 wait_gone() { for _ in $(seq 30); do xwininfo -id "$1" 2>/dev/null | grep -q IsViewable || return 0; sleep 0.1; done; }
 near() { local d=$(($1 - $2)); [ "${d#-}" -le "${3:-$TOL}" ]; }
 shot() { import -window root "$SHOTS/$1.png"; }
@@ -229,6 +234,7 @@ fi
 xdotool mousemove $((X + W / 2)) $((Y + H / 2)); sleep 0.5
 
 # General settings dialog and a combo list opened from its read-only text.
+wait_popups_gone
 before=$(app_windows)
 xdotool mousemove $((X + 30)) $((Y + H - 61)) click 1
 if dialog=$(new_window "$before"); then
@@ -356,6 +362,7 @@ else
 fi
 check_title_menu File 75
 check_title_menu Setting 170
+wait_popups_gone # the "opened" toast covers the settings button for 5 s
 before=$(app_windows)
 xdotool mousemove $((X + 30)) $((Y + H - 61)) click 1
 if dialog=$(new_window "$before"); then

@@ -17,6 +17,7 @@
 #include "widgets/waitingwin.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
 #include <QDesktopServices>
@@ -29,6 +30,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -252,6 +254,11 @@ void MainWidget::connectEventProcessor()
     connect(p, &VxEventProcessor::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips);
     connect(this, &MainWidget::signalExportVideo, p, &VxEventProcessor::slotExportVideo);
     connect(this, &MainWidget::signalCutRawFile, p, &VxEventProcessor::slotCutRawFile);
+    connect(p, &VxEventProcessor::signalProgress, this, [this](double fraction) {
+        if (m_busyCount > 0)
+            m_waitingWin->setProgress(fraction);
+    });
+    connect(m_waitingWin, &WaitingWin::cancelRequested, p, &VxEventProcessor::slotCancelJobs);
 }
 
 QMenu *MainWidget::createPopupMenu()
@@ -436,7 +443,9 @@ void MainWidget::openActionSlot(QAction *action)
         return;
     }
     if (text == m_texts.language) {
-        if (askUser(tr("The language change will take effect after restart."), tr("Restart"), tr("Later"))) {
+        if (askUser(tr("The language change will take effect after restart."), tr("Restart"), tr("Later")) &&
+            stopJobsToLeave(tr("An export or cut is still running. Cancel it and restart?"),
+                            tr("Cancel and restart"))) {
             saveSwitchedLanguage();
             QApplication::closeAllWindows();
             QProcess::startDetached(QCoreApplication::applicationFilePath(), QStringList());
@@ -454,6 +463,20 @@ bool MainWidget::askUser(const QString &message, const QString &acceptText, cons
 {
     VXMessageBox box(message, tr("Tips"), acceptText, rejectText, this);
     return box.exec() == QDialog::Accepted;
+}
+
+bool MainWidget::stopJobsToLeave(const QString &question, const QString &stopText)
+{
+    if (!m_eventProcessor->hasRangeJobs())
+        return true;
+    // The waiting window stays on top: it would cover the question.
+    m_waitingWin->hide();
+    const bool stop = askUser(question, stopText, tr("Keep working"));
+    if (stop)
+        m_eventProcessor->slotCancelJobs();
+    else if (m_busyCount > 0)
+        m_waitingWin->show();
+    return stop;
 }
 
 QString MainWidget::switchedLanguage(const QString &current)
@@ -619,10 +642,16 @@ void MainWidget::slotSetSliderEndTime(uint64_t ts)
 
 void MainWidget::slotSetWaitWinStatus(bool en)
 {
-    if (en)
+    if (en) {
+        ++m_busyCount;
         m_waitingWin->show();
-    else
-        m_waitingWin->close();
+    } else {
+        // An end without a start (a sender out of step) must not hide another's work.
+        if (m_busyCount > 0)
+            --m_busyCount;
+        if (m_busyCount == 0)
+            m_waitingWin->close();
+    }
 }
 
 void MainWidget::on_pb_win_min_clicked()
@@ -652,6 +681,28 @@ void MainWidget::maximizedChanged(bool max)
     ui->widget_title_bar->setStyleSheet(max ? kTitleBarMaximizedStyle : kTitleBarNormalStyle);
     ui->pb_win_max->setProperty("type", max ? "restore" : "maxsize");
     repolish(ui->pb_win_max);
+}
+
+void MainWidget::closeEvent(QCloseEvent *event)
+{
+    if (m_eventProcessor->hasRangeJobs()) {
+        // Asked after this close, not inside it: one click on the close button asks
+        // to close twice (the button and the window agent), and the answer to a
+        // question asked here would come while the window counts as closing.
+        event->ignore();
+        if (!m_closeQuestionPending) {
+            m_closeQuestionPending = true;
+            QTimer::singleShot(0, this, [this] {
+                const bool leave =
+                    stopJobsToLeave(tr("An export or cut is still running. Cancel it and quit?"), tr("Cancel and quit"));
+                m_closeQuestionPending = false;
+                if (leave)
+                    close();
+            });
+        }
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void MainWidget::changeEvent(QEvent *event)

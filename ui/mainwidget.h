@@ -118,6 +118,9 @@ private slots:
     void on_pb_viewer_setting_clicked(bool checked);
 
 protected:
+    // While an export or cut runs, the window stays and asks (right after) whether
+    // to cancel it and quit, or keep working.
+    void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
@@ -137,6 +140,8 @@ private:
     void showSidePanel(SidePanel which, bool show);
     void setRecordingControlsEnabled(bool en);
     bool askUser(const QString &message, const QString &acceptText, const QString &rejectText);
+    // True when no export or cut runs, or the user chose to cancel them (done here).
+    bool stopJobsToLeave(const QString &question, const QString &stopText);
 
     Ui::Widget *ui;
     VxWindowAgent *m_windowAgent = nullptr;
@@ -152,4 +157,8 @@ private:
     // ones still alive go with the window.
     QList<QPointer<QWidget>> m_toasts;
     int m_sourceMode = Empty;
+    // Loads, exports and cuts under way: the waiting window closes with the last.
+    int m_busyCount = 0;
+    // Closing while an export or cut runs: the question is on its way or open.
+    bool m_closeQuestionPending = false;
 };
