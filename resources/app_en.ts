@@ -398,6 +398,17 @@
     </message>
 </context>
 <context>
+    <name>VxFusionCameraDataProcessor</name>
+    <message>
+        <source>Manual calibration parameters were written successfully!</source>
+        <translation>Manual calibration parameters were written successfully!</translation>
+    </message>
+    <message>
+        <source>Manual calibration parameters were written failed!</source>
+        <translation>Manual calibration parameters were written failed!</translation>
+    </message>
+</context>
+<context>
     <name>VxGeneralSetting</name>
     <message>
         <source>VxGerenalSetting</source>

@@ -398,6 +398,17 @@
     </message>
 </context>
 <context>
+    <name>VxFusionCameraDataProcessor</name>
+    <message>
+        <source>Manual calibration parameters were written successfully!</source>
+        <translation>手动标定参数写入成功！</translation>
+    </message>
+    <message>
+        <source>Manual calibration parameters were written failed!</source>
+        <translation>手动标定参数写入失败！</translation>
+    </message>
+</context>
+<context>
     <name>VxGeneralSetting</name>
     <message>
         <source>VxGerenalSetting</source>
