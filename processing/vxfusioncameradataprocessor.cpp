@@ -343,10 +343,15 @@ void VxFusionCameraDataProcessor::loadingTask()
     if (cancelled())
         return;
 
-    if (!dvs_reader_ || !dvs_reader_->open()) {
+    // A worker going away also stops an index rebuild of a long recording early.
+    vexadin::OperationControl control;
+    control.setStopCondition([this] { return cancel_loading_.load(); });
+    if (!dvs_reader_ || !dvs_reader_->open(control)) {
+        if (cancelled())
+            return;
         qDebug() << "Load dvs file failed.";
         dvs_reader_.reset();
-            endLoad();
+        endLoad();
         return;
     }
     uint64_t first = 0;
@@ -480,7 +485,9 @@ void VxFusionCameraDataProcessor::postPlayStatus(bool playing)
     if (QThread::currentThread() == thread())
         emit signalPlayStatus(playing);
     else
-        QMetaObject::invokeMethod(this, [this, playing] { emit signalPlayStatus(playing); }, Qt::QueuedConnection);
+        // By name, not with a functor: the queued call then carries only its argument,
+        // no slot object whose last reference may drop on either thread.
+        QMetaObject::invokeMethod(this, "signalPlayStatus", Qt::QueuedConnection, Q_ARG(bool, playing));
 }
 
 void VxFusionCameraDataProcessor::postFileFinished()
@@ -488,7 +495,7 @@ void VxFusionCameraDataProcessor::postFileFinished()
     if (QThread::currentThread() == thread())
         emit signalPalyFileFinished();
     else
-        QMetaObject::invokeMethod(this, [this] { emit signalPalyFileFinished(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "signalPalyFileFinished", Qt::QueuedConnection);
 }
 
 bool VxFusionCameraDataProcessor::rewindReaders(uint64_t positionAfter)
