@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -89,13 +90,16 @@ TEST(CameraRecording, RecordingWhileStreamingIsAWholeFileOfTheCamera)
     ASSERT_TRUE(camera->startRecording(path));
     std::vector<Event2D> batch;
     uint64_t fetched = 0, lastFetched = 0;
+    // At least 400 ms of recording, and on until a slice came (a sanitizer build on a
+    // busy machine may take longer than that for the first one).
+    const auto begun = std::chrono::steady_clock::now();
     waitFor([&] {
         if (camera->getNextBatch(batch) && !batch.empty()) {
             lastFetched = batch.back().timestamp;
             fetched += batch.size();
         }
-        return false;
-    }, 400);
+        return fetched > 0 && std::chrono::steady_clock::now() - begun >= std::chrono::milliseconds(400);
+    }, 20000);
     ASSERT_TRUE(camera->stopRecording());
     EXPECT_FALSE(camera->stopRecording()); // nothing runs any more
     EXPECT_GT(fetched, 0u);
