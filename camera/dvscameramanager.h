@@ -16,6 +16,8 @@ class FusionCamera;
 // Finds and opens cameras. Besides hardware (none is supported here) it lists:
 // - the simulated event cameras "EVK4" (1280 x 720) and "Taskelo" (640 x 480),
 //   unless VEXADIN_SIMULATED_CAMERAS=0;
+// - the simulated fusion camera "Omnira" (opened with openFusionCamera), unless
+//   VEXADIN_SIMULATED_CAMERAS=0;
 // - one replay camera per .raw recording in the cameras folder
 //   ($VEXADIN_CAMERA_DIR, else "cameras" in the application data folder).
 // A serial names one camera: a later kind's camera with a serial already listed

@@ -4,6 +4,7 @@
 #include "driver/camerakind.h"
 #include "driver/replaycamerakind.h"
 #include "driver/simulatedcamerakind.h"
+#include "driver/simulatedfusioncamerakind.h"
 #include "driver/streamingcamera.h"
 
 #include <set>
@@ -14,6 +15,7 @@ DvsCameraManager::DvsCameraManager()
 {
     // The table of camera kinds, in listing order.
     kinds_.push_back(std::make_unique<SimulatedCameraKind>());
+    kinds_.push_back(std::make_unique<SimulatedFusionCameraKind>());
     kinds_.push_back(std::make_unique<ReplayCameraKind>());
 }
 

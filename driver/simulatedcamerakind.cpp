@@ -28,16 +28,15 @@ CameraDescription describe(const char *serial, const char *product, uint16_t wid
     return d;
 }
 
-// The same serial always shows the same scene.
-uint64_t seedOf(const std::string &serial)
+} // namespace
+
+uint64_t SimulatedCameraKind::sceneSeed(const std::string &serial)
 {
     uint64_t h = 1469598103934665603ull;
     for (unsigned char c : serial)
         h = (h ^ c) * 1099511628211ull;
     return h;
 }
-
-} // namespace
 
 bool SimulatedCameraKind::enabled()
 {
@@ -54,6 +53,13 @@ std::vector<CameraDescription> SimulatedCameraKind::list()
 
 std::shared_ptr<StreamingCamera> SimulatedCameraKind::openCamera(const CameraDescription &d)
 {
+    return std::make_shared<StreamingCamera>(setupFor(d, sceneSeed(d.serial)));
+}
+
+StreamingCamera::Setup SimulatedCameraKind::setupFor(
+    const CameraDescription &d, uint64_t seed,
+    const std::function<std::unique_ptr<EventSource>(std::unique_ptr<SimulatedSource>)> &wrap)
+{
     auto biases = std::make_shared<BiasesTool>();
     auto triggerIn = std::make_shared<TriggerInTool>();
     auto antiFlicker = std::make_shared<AntiFlickerTool>(d.width, d.height);
@@ -67,8 +73,12 @@ std::shared_ptr<StreamingCamera> SimulatedCameraKind::openCamera(const CameraDes
                    {TOOL_ANTI_FLICKER, antiFlicker}, {TOOL_EVENT_TRAIL_FILTER, trail},
                    {TOOL_EVENT_RATE_CONTROL, rateControl}, {TOOL_ROI, roi}};
     setup.stages = {roi.get(), trail.get(), antiFlicker.get(), rateControl.get()};
-    setup.source = std::make_unique<SimulatedSource>(d.width, d.height, seedOf(d.serial), biases, triggerIn);
-    return std::make_shared<StreamingCamera>(std::move(setup));
+    auto sensor = std::make_unique<SimulatedSource>(d.width, d.height, seed, biases, triggerIn);
+    if (wrap)
+        setup.source = wrap(std::move(sensor));
+    else
+        setup.source = std::move(sensor);
+    return setup;
 }
 
 } // namespace vexadin

@@ -26,6 +26,9 @@ public:
     void produce(uint64_t t0, uint64_t t1, std::vector<Event2D> &events,
                  std::vector<EventTriggerIn> &triggers) override;
 
+    // The scene in front of the sensor (a frame sensor may draw it meanwhile).
+    const SimulatedScene &scene() const { return scene_; }
+
 private:
     SimulatedScene scene_;
     std::shared_ptr<BiasesTool> biases_;

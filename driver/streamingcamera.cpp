@@ -34,6 +34,7 @@ StreamingCamera::StreamingCamera(Setup setup)
       opened_(std::chrono::steady_clock::now()),
       source_(std::move(setup.source)),
       stages_(std::move(setup.stages)),
+      onStep_(std::move(setup.onStep)),
       bytesPerEvent_(rawformat::EventPacking::forSensor(setup.description.width, setup.description.height).wordBytes),
       dispatcher_(cameraName(setup.description)),
       recorder_(recordingHeader(setup.description), cameraName(setup.description))
@@ -277,6 +278,8 @@ void StreamingCamera::step(uint64_t t0, uint64_t t1, std::vector<EventTriggerIn>
                          [](const EventTriggerIn &a, const EventTriggerIn &b) { return a.timestamp < b.timestamp; });
     }
 
+    if (onStep_)
+        onStep_(t0, t1, events_, triggers_);
     const Event2D *eb = events_.data(), *ee = eb + events_.size();
     const EventTriggerIn *tb = triggers_.data(), *te = tb + triggers_.size();
     // The recorder first: whatever a consumer fetched is then already on its way

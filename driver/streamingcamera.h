@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,11 @@ public:
         std::vector<std::pair<ToolType, std::shared_ptr<CameraTool>>> tools;
         std::vector<EventFilterStage *> stages; // camera order; owned by the tools above
         std::unique_ptr<EventSource> source;
+        // Optional: sees every step of the stream on the producer thread, after the
+        // tools (a fusion camera delivers and records the stream from here).
+        std::function<void(uint64_t t0, uint64_t t1, const std::vector<Event2D> &events,
+                           const std::vector<EventTriggerIn> &triggers)>
+            onStep;
     };
 
     explicit StreamingCamera(Setup setup);
@@ -93,6 +99,7 @@ private:
     const std::chrono::steady_clock::time_point opened_;
     std::unique_ptr<EventSource> source_;
     std::vector<EventFilterStage *> stages_;
+    const decltype(Setup::onStep) onStep_;
     const uint64_t bytesPerEvent_;
 
     LiveSlicer slicer_;

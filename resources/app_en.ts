@@ -281,10 +281,72 @@
     </message>
 </context>
 <context>
+    <name>ShowCameraInfoUI</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>Camera Info</source>
+        <translation>Camera Info</translation>
+    </message>
+    <message>
+        <source>Product: </source>
+        <translation>Product: </translation>
+    </message>
+    <message>
+        <source>Manufacturer:</source>
+        <translation>Manufacturer:</translation>
+    </message>
+    <message>
+        <source>Firmware version :</source>
+        <translation>Firmware version :</translation>
+    </message>
+    <message>
+        <source>Serial :</source>
+        <translation>Serial :</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
     <name>ShowImageForm</name>
     <message>
         <source>ShowImageForm</source>
         <translation>ShowImageForm</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarApsSettingUI</name>
+    <message>
+        <source>SettingUI</source>
+        <translation>SettingUI</translation>
+    </message>
+    <message>
+        <source>APS Setting</source>
+        <translation>APS Setting</translation>
+    </message>
+    <message>
+        <source>APS</source>
+        <translation>APS</translation>
+    </message>
+    <message>
+        <source>APS Manual Calibration</source>
+        <translation>APS Manual Calibration</translation>
+    </message>
+    <message>
+        <source>Set aps offset x.</source>
+        <translation>Set aps offset x.</translation>
+    </message>
+    <message>
+        <source>Set aps offset y.</source>
+        <translation>Set aps offset y.</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Apply</translation>
     </message>
 </context>
 <context>

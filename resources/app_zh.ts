@@ -281,10 +281,72 @@
     </message>
 </context>
 <context>
+    <name>ShowCameraInfoUI</name>
+    <message>
+        <source>Form</source>
+        <translation>相机信息窗口</translation>
+    </message>
+    <message>
+        <source>Camera Info</source>
+        <translation>相机信息</translation>
+    </message>
+    <message>
+        <source>Product: </source>
+        <translation>产品：</translation>
+    </message>
+    <message>
+        <source>Manufacturer:</source>
+        <translation>制造商：</translation>
+    </message>
+    <message>
+        <source>Firmware version :</source>
+        <translation>固件版本：</translation>
+    </message>
+    <message>
+        <source>Serial :</source>
+        <translation>序列号：</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+</context>
+<context>
     <name>ShowImageForm</name>
     <message>
         <source>ShowImageForm</source>
         <translation>图像视图</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarApsSettingUI</name>
+    <message>
+        <source>SettingUI</source>
+        <translation>设置界面</translation>
+    </message>
+    <message>
+        <source>APS Setting</source>
+        <translation>APS 设置</translation>
+    </message>
+    <message>
+        <source>APS</source>
+        <translation>APS 参数</translation>
+    </message>
+    <message>
+        <source>APS Manual Calibration</source>
+        <translation>APS 手动标定</translation>
+    </message>
+    <message>
+        <source>Set aps offset x.</source>
+        <translation>设置 APS 图像的 X 方向偏移。</translation>
+    </message>
+    <message>
+        <source>Set aps offset y.</source>
+        <translation>设置 APS 图像的 Y 方向偏移。</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>应用</translation>
     </message>
 </context>
 <context>

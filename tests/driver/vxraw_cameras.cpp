@@ -61,7 +61,8 @@ TEST(VxrawCameras, ListsEveryCameraOnALine)
     const VxrawRun r = vxraw({"cameras"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, std::string(SimulatedCameraKind::kEvk4Serial) + "\tEVK4\t1280x720\tsimulated\n" + kTaskelo +
-                         "\tTaskelo\t640x480\tsimulated\n" + "desk\tTaskelo\t320x240\treplay\n");
+                         "\tTaskelo\t640x480\tsimulated\n" + "VXSIM-OMNIRA-0001\tOmnira\t1280x720\tfusion\n" +
+                         "desk\tTaskelo\t320x240\treplay\n");
     EXPECT_EQ(vxraw({"cameras", "extra"}).status, 2);
 
     // The real executable, with the simulated cameras switched off.
