@@ -3,21 +3,23 @@
 #include "camera/cameradescription.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace vexadin {
 
+class CameraKind;
 class DvsCamera;
 class FusionCamera;
 
 // Finds and opens cameras. Besides hardware (none is supported here) it lists:
 // - the simulated event cameras "EVK4" (1280 x 720) and "Taskelo" (640 x 480),
 //   unless VEXADIN_SIMULATED_CAMERAS=0;
-// - the simulated fusion camera "Omnira" (same switch);
 // - one replay camera per .raw recording in the cameras folder
 //   ($VEXADIN_CAMERA_DIR, else "cameras" in the application data folder).
-// Thread-safe.
+// A serial names one camera: a later kind's camera with a serial already listed
+// is left out. Thread-safe.
 class DvsCameraManager {
 public:
     DvsCameraManager();
@@ -35,6 +37,10 @@ public:
     std::shared_ptr<DvsCamera> openCamera(const std::string &serial);
     // Null for an unknown serial or a camera that is not a fusion camera.
     std::shared_ptr<FusionCamera> openFusionCamera(const std::string &serial);
+
+private:
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<CameraKind>> kinds_; // listing order
 };
 
 } // namespace vexadin

@@ -13,11 +13,16 @@ namespace vexadin::testhooks {
 bool unplugCamera(const std::string &serial);
 
 // Delivers one trigger-in edge (1 or 0) at the camera's current time to every
-// registered trigger-in callback, and into a running recording.
+// registered trigger-in callback, and into a running recording (within one
+// producer step, a few ms; also when the camera does not stream).
 bool injectTriggerIn(const std::string &serial, int16_t edge, int16_t channel = 0);
 
 // Firmware version that fusion cameras opened from now on report ("" restores
 // the default "Omnira_V1.7.2").
 void setFusionFirmwareVersion(const std::string &version);
+
+constexpr const char *kDefaultFusionFirmwareVersion = "Omnira_V1.7.2";
+// What a fusion camera opened now reports as its firmware version.
+std::string fusionFirmwareVersion();
 
 } // namespace vexadin::testhooks

@@ -1,6 +1,7 @@
 #include "driver/driverlog.h"
 
-#include <cstdio>
+#include "camera/logger.h"
+
 #include <mutex>
 
 namespace vexadin {
@@ -19,15 +20,15 @@ DriverLogHook &logHook()
     return hook;
 }
 
-const char *levelName(DriverLogLevel level)
+LogLevelType loggerLevel(DriverLogLevel level)
 {
     switch (level) {
-    case DriverLogLevel::Debug: return "debug";
-    case DriverLogLevel::Info: return "info";
-    case DriverLogLevel::Warning: return "warning";
-    case DriverLogLevel::Error: return "error";
+    case DriverLogLevel::Debug: return LOG_DEBUG;
+    case DriverLogLevel::Info: return LOG_INFO;
+    case DriverLogLevel::Warning: return LOG_WARNING;
+    case DriverLogLevel::Error: return LOG_ERROR;
     }
-    return "?";
+    return LOG_ERROR;
 }
 
 } // namespace
@@ -45,8 +46,7 @@ void driverLog(DriverLogLevel level, const std::string &message)
         logHook()(level, message);
         return;
     }
-    std::fprintf(stderr, "vexadin: %s: %s\n", levelName(level), message.c_str());
-    std::fflush(stderr);
+    Logger::Instance().log_(loggerLevel(level), "vexadin", 0, "%s", message.c_str());
 }
 
 } // namespace vexadin

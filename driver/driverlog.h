@@ -6,8 +6,8 @@
 namespace vexadin {
 
 // The driver does not use Qt; its diagnostics go through this small hook.
-// Without a hook, each message is written to stderr as one line prefixed with
-// "vexadin: " and the level.
+// Without a hook, each message goes to the library's Logger (one line to stderr
+// and to the log file, with time and level).
 enum class DriverLogLevel { Debug, Info, Warning, Error };
 
 using DriverLogHook = std::function<void(DriverLogLevel level, const std::string &message)>;

@@ -3,6 +3,7 @@
 #include "camera/cameratool.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -50,6 +51,14 @@ protected:
     float floatValue(const std::string &name) const;
     bool boolValue(const std::string &name) const;
     std::string enumValue(const std::string &name) const;
+
+    // Runs f with the values locked: several reads inside it form one
+    // consistent snapshot, several writes one change seen at once.
+    void underLock(const std::function<void()> &f) const;
+
+    // For the producer thread at the start of a slice: when a change came since
+    // seen, runs read under the lock (one consistent snapshot) and updates seen.
+    void refreshIfChanged(uint64_t &seen, const std::function<void()> &read) const;
 
     // Called with the lock held before an int change is stored; false refuses it.
     virtual bool acceptInt(const std::string &name, int value);

@@ -157,6 +157,23 @@ void RawFile::append(const void *data, size_t n)
     m_writePos += n;
 }
 
+void RawFile::writeAt(uint64_t offset, const void *data, size_t n)
+{
+    if (injectWriteFailure())
+        throw FileIoError(m_path, offset, "write failed: " + errnoText(ENOSPC));
+    const auto *p = static_cast<const uint8_t *>(data);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::pwrite(m_fd, p + done, n - done, static_cast<off_t>(offset + done));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileIoError(m_path, offset + done, "write failed: " + errnoText(errno));
+        }
+        done += static_cast<size_t>(r);
+    }
+}
+
 void RawFile::truncate(uint64_t size)
 {
     if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0)

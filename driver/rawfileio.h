@@ -34,6 +34,9 @@ public:
     // attempt for the fault injection below.
     void append(const void *data, size_t n);
     uint64_t writePosition() const { return m_writePos; }
+    // Overwrites n bytes at offset (before the write position), or throws; the
+    // write position does not move. Counts as a write attempt for fault injection.
+    void writeAt(uint64_t offset, const void *data, size_t n);
     void truncate(uint64_t size);
     // Device and inode, to tell whether two paths name the same file.
     bool identity(uint64_t &device, uint64_t &inode) const;

@@ -48,7 +48,18 @@ struct RawFileWriter::Impl {
     std::vector<IndexEntry> index;
     uint64_t goodEnd = 0; // end of the last block that reached the file
 
+    // Glitch screening (see the class comment). `high` is the largest timestamp
+    // accepted so far; `established` turns true with the first accepted item.
+    uint64_t outlierSpan = kDefaultOutlierSpanUs;
+    bool established = false;
+    uint64_t high = 0;
+    std::vector<Event2D> heldEvents;
+    std::vector<EventTriggerIn> heldTriggers;
+    uint64_t heldMin = 0, heldMax = 0;
+    std::vector<uint8_t> headerBytes;
+
     uint64_t accepted = 0, acceptedTriggers = 0, dropped = 0, droppedTriggers = 0;
+    uint64_t outliers = 0, outlierTriggerCount = 0;
     uint64_t storedEvents = 0, storedTriggers = 0;
     uint64_t blocks = 0;
 
@@ -146,6 +157,151 @@ struct RawFileWriter::Impl {
         return true;
     }
 
+    // The stored path of one event that passed screening: false only when a block
+    // could not be written.
+    bool acceptEvent(const Event2D &e)
+    {
+        const uint64_t t = e.timestamp;
+        if (havePending) {
+            // Hot path: inside the current block's span.
+            if (t >= pendingMin && t <= pendingMax) {
+                // no change of bounds
+            } else if (t > pendingMax && t - pendingMin < maxSpan) {
+                pendingMax = t;
+            } else {
+                if (!admit(t))
+                    return false;
+                if (t < floor) {
+                    ++dropped;
+                    return true;
+                }
+                note(t);
+            }
+            if (!events.empty() && t < events.back().timestamp)
+                eventsSorted = false;
+        } else {
+            if (t < floor) {
+                ++dropped;
+                return true;
+            }
+            note(t);
+        }
+        events.push_back(e);
+        ++accepted;
+        if (t > high)
+            high = t;
+        established = true;
+        if (events.size() >= maxEvents && !flushPending())
+            return false;
+        return true;
+    }
+
+    bool acceptTrigger(const EventTriggerIn &trigger)
+    {
+        const uint64_t t = trigger.timestamp;
+        if (!admit(t))
+            return false;
+        if (t < floor) {
+            ++droppedTriggers;
+            return true;
+        }
+        if (!triggers.empty() && t < triggers.back().timestamp)
+            triggersSorted = false;
+        note(t);
+        triggers.push_back(trigger);
+        ++acceptedTriggers;
+        if (t > high)
+            high = t;
+        established = true;
+        if (triggers.size() >= kMaxPendingTriggers)
+            return flushPending();
+        return true;
+    }
+
+    bool holding() const { return !heldEvents.empty() || !heldTriggers.empty(); }
+    size_t heldCount() const { return heldEvents.size() + heldTriggers.size(); }
+
+    // True when t can go straight to the stored path.
+    bool plainTime(uint64_t t) const
+    {
+        return outlierSpan == 0 || (established && !holding() && !farAhead(t, high));
+    }
+
+    // t lies more than the outlier span after reference (no overflow near 2^64).
+    bool farAhead(uint64_t t, uint64_t reference) const { return t > reference && t - reference > outlierSpan; }
+
+    void hold(uint64_t t)
+    {
+        if (!holding()) {
+            heldMin = heldMax = t;
+        } else {
+            heldMin = std::min(heldMin, t);
+            heldMax = std::max(heldMax, t);
+        }
+    }
+
+    void dropHeld()
+    {
+        outliers += heldEvents.size();
+        dropped += heldEvents.size();
+        outlierTriggerCount += heldTriggers.size();
+        droppedTriggers += heldTriggers.size();
+        heldEvents.clear();
+        heldTriggers.clear();
+    }
+
+    // Time really moved on: the held items join the stream, in time order.
+    bool takeHeld()
+    {
+        const auto byTime = [](const auto &a, const auto &b) { return a.timestamp < b.timestamp; };
+        std::stable_sort(heldEvents.begin(), heldEvents.end(), byTime);
+        std::stable_sort(heldTriggers.begin(), heldTriggers.end(), byTime);
+        std::vector<Event2D> evs;
+        std::vector<EventTriggerIn> trs;
+        evs.swap(heldEvents);
+        trs.swap(heldTriggers);
+        size_t i = 0, j = 0;
+        while (i < evs.size() || j < trs.size()) {
+            const bool takeTrigger = j < trs.size() && (i == evs.size() || trs[j].timestamp <= evs[i].timestamp);
+            if (!(takeTrigger ? acceptTrigger(trs[j++]) : acceptEvent(evs[i++])))
+                return false;
+        }
+        return true;
+    }
+
+    // Screening of an item that is not plainly in time (see the class comment).
+    // Returns false only when a block could not be written.
+    template <typename Item>
+    bool screen(const Item &item, std::vector<Item> &heldList)
+    {
+        const uint64_t t = item.timestamp;
+        if (!established) {
+            if (holding()) {
+                if (farAhead(heldMin, t)) {
+                    dropHeld(); // the first items were ahead of the real stream
+                } else if (farAhead(t, heldMax)) {
+                    if (!takeHeld())
+                        return false;
+                    return screen(item, heldList); // now judged against what was taken
+                }
+            }
+            hold(t);
+            heldList.push_back(item);
+            return heldCount() < kOutlierConfirmItems || takeHeld();
+        }
+        if (farAhead(t, high)) {
+            hold(t);
+            heldList.push_back(item);
+            return heldCount() < kOutlierConfirmItems || takeHeld();
+        }
+        if (holding())
+            dropHeld(); // back at the old time: what was held were glitches
+        return acceptOne(item);
+    }
+
+    bool acceptOne(const Event2D &e) { return acceptEvent(e); }
+    bool acceptOne(const EventTriggerIn &t) { return acceptTrigger(t); }
+
     bool writeFooter()
     {
         std::vector<uint8_t> b(kIndexHeaderSize + index.size() * kIndexEntrySize + kTrailerSize, 0);
@@ -189,6 +345,12 @@ void RawFileWriter::setBlockLimits(uint32_t maxEvents, uint64_t maxSpanUs)
     d->maxSpan = std::clamp<uint64_t>(maxSpanUs, 1, kDefaultBlockSpanUs);
 }
 
+void RawFileWriter::setOutlierSpan(uint64_t spanUs)
+{
+    if (!d->open)
+        d->outlierSpan = spanUs;
+}
+
 void RawFileWriter::setFlushInterval(uint64_t wallClockUs)
 {
     d->flushIntervalUs = wallClockUs;
@@ -204,6 +366,11 @@ bool RawFileWriter::open(const std::string &path, const RawFileHeader &header)
     d->resetPending();
     d->floor = 0;
     d->accepted = d->acceptedTriggers = d->dropped = d->droppedTriggers = 0;
+    d->outliers = d->outlierTriggerCount = 0;
+    d->established = false;
+    d->high = 0;
+    d->heldEvents.clear();
+    d->heldTriggers.clear();
     d->storedEvents = d->storedTriggers = 0;
     d->blocks = 0;
     if (path.empty()) {
@@ -216,6 +383,7 @@ bool RawFileWriter::open(const std::string &path, const RawFileHeader &header)
         d->file = RawFile::createForWrite(path);
         created = true;
         d->file.append(bytes.data(), bytes.size());
+        d->headerBytes = bytes;
     } catch (const RawFormatError &e) {
         d->setError(e.what());
         d->file.close();
@@ -249,38 +417,11 @@ bool RawFileWriter::write(const Event2D *begin, const Event2D *end)
         return false;
     const uint32_t width = s.header.width, height = s.header.height;
     for (const Event2D *e = begin; e != end; ++e) {
-        const uint64_t t = e->timestamp;
         if (e->x >= width || e->y >= height) {
             ++s.dropped;
             continue;
         }
-        if (s.havePending) {
-            // Hot path: inside the current block's span.
-            if (t >= s.pendingMin && t <= s.pendingMax) {
-                // no change of bounds
-            } else if (t > s.pendingMax && t - s.pendingMin < s.maxSpan) {
-                s.pendingMax = t;
-            } else {
-                if (!s.admit(t))
-                    return false;
-                if (t < s.floor) {
-                    ++s.dropped;
-                    continue;
-                }
-                s.note(t);
-            }
-            if (!s.events.empty() && t < s.events.back().timestamp)
-                s.eventsSorted = false;
-        } else {
-            if (t < s.floor) {
-                ++s.dropped;
-                continue;
-            }
-            s.note(t);
-        }
-        s.events.push_back(*e);
-        ++s.accepted;
-        if (s.events.size() >= s.maxEvents && !s.flushPending())
+        if (!(s.plainTime(e->timestamp) ? s.acceptEvent(*e) : s.screen(*e, s.heldEvents)))
             return false;
     }
     return true;
@@ -298,21 +439,25 @@ bool RawFileWriter::writeTrigger(const EventTriggerIn &trigger)
             d->lastError = "recording is not open";
         return false;
     }
-    const uint64_t t = trigger.timestamp;
-    if (!d->flushIfStale() || !d->admit(t))
+    if (!d->flushIfStale())
         return false;
-    if (t < d->floor) {
-        ++d->droppedTriggers;
-        return true;
+    return d->plainTime(trigger.timestamp) ? d->acceptTrigger(trigger) : d->screen(trigger, d->heldTriggers);
+}
+
+bool RawFileWriter::writeMerged(const Event2D *events, const Event2D *eventsEnd, const EventTriggerIn *triggers,
+                                const EventTriggerIn *triggersEnd)
+{
+    while (triggers != triggersEnd) {
+        const Event2D *run = events;
+        while (run != eventsEnd && run->timestamp < triggers->timestamp)
+            ++run;
+        if (run != events && !write(events, run))
+            return false;
+        events = run;
+        if (!writeTrigger(*triggers++))
+            return false;
     }
-    if (!d->triggers.empty() && t < d->triggers.back().timestamp)
-        d->triggersSorted = false;
-    d->note(t);
-    d->triggers.push_back(trigger);
-    ++d->acceptedTriggers;
-    if (d->triggers.size() >= Impl::kMaxPendingTriggers)
-        return d->flushPending();
-    return true;
+    return events == eventsEnd || write(events, eventsEnd);
 }
 
 bool RawFileWriter::flush()
@@ -322,11 +467,42 @@ bool RawFileWriter::flush()
     return d->flushPending() && !d->failed;
 }
 
+bool RawFileWriter::updateMetadata(const std::string &key, const std::string &value)
+{
+    if (!d->open || d->failed)
+        return false;
+    for (auto &kv : d->header.metadata) {
+        if (kv.first != key)
+            continue;
+        if (kv.second.size() != value.size())
+            return false;
+        kv.second = value;
+        try {
+            std::vector<uint8_t> bytes = serializeHeader(d->header, d->path);
+            if (bytes.size() != d->headerBytes.size())
+                return false;
+            // One positional write of the whole header: the block data after it is untouched.
+            d->file.writeAt(0, bytes.data(), bytes.size());
+            d->headerBytes.swap(bytes);
+        } catch (const RawFormatError &e) {
+            d->setError(e.what());
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
 bool RawFileWriter::close()
 {
     if (!d->open)
         return false;
-    bool ok = d->flushPending() && !d->failed;
+    // Items still held had nothing after them to contradict them.
+    bool ok = (!d->holding() || d->takeHeld()) && d->flushPending() && !d->failed;
+    if (d->outliers + d->outlierTriggerCount != 0)
+        driverLog(DriverLogLevel::Warning, d->path + ": dropped " + std::to_string(d->outliers) + " events and " +
+                                               std::to_string(d->outlierTriggerCount) +
+                                               " triggers whose time stamps lay far ahead of the stream");
     try {
         if (d->failed) {
             // Cut off a torn block so that the index below describes the file exactly.
@@ -364,6 +540,16 @@ uint64_t RawFileWriter::droppedEvents() const
 uint64_t RawFileWriter::droppedTriggers() const
 {
     return d->droppedTriggers;
+}
+
+uint64_t RawFileWriter::outlierEvents() const
+{
+    return d->outliers;
+}
+
+uint64_t RawFileWriter::outlierTriggers() const
+{
+    return d->outlierTriggerCount;
 }
 
 uint64_t RawFileWriter::blocksWritten() const

@@ -37,11 +37,22 @@ struct RawFileHeader {
 // block already written is dropped and counted, as are events whose x or y lie
 // outside the sensor given in the header.
 //
+// Time-stamp glitches: an item more than the outlier span (default 1 s) ahead of
+// everything accepted so far is held back instead of moving the time bound. It is
+// taken (with the items held after it) once kOutlierConfirmItems items in a row
+// agree that time really jumped (a stream restarted after a pause), or by close();
+// when an item arrives at the old time first, the held items were glitches and are
+// dropped and counted (outlierEvents(), outlierTriggers()). The first items of a
+// stream are checked the same way against each other, so a glitch at the very
+// start does not throw away the rest either.
+//
 // Not thread-safe: one thread writes.
 class RawFileWriter {
 public:
     static constexpr uint32_t kDefaultBlockEvents = 1u << 16;
     static constexpr uint64_t kDefaultBlockSpanUs = 100000;
+    static constexpr uint64_t kDefaultOutlierSpanUs = 1000000;
+    static constexpr size_t kOutlierConfirmItems = 4;
 
     RawFileWriter();
     ~RawFileWriter(); // closes (footer written)
@@ -57,6 +68,10 @@ public:
     // (default kDefaultBlockSpanUs; 0 = only by recording time and size).
     void setFlushInterval(uint64_t wallClockUs);
 
+    // How far ahead of the stream an item must lie to be suspected of being a
+    // glitch (0 = never suspect); call before open().
+    void setOutlierSpan(uint64_t spanUs);
+
     // Creates (truncates) path and writes the header. False on failure (see lastError()).
     bool open(const std::string &path, const RawFileHeader &header);
     bool isOpen() const;
@@ -64,17 +79,29 @@ public:
     bool write(const Event2D *begin, const Event2D *end);
     bool write(const std::vector<Event2D> &events);
     bool writeTrigger(const EventTriggerIn &trigger);
+    // Events and triggers, each span in time order, written merged by time (a
+    // trigger before events of the same microsecond), so a block written half-way
+    // never leaves an older trigger behind it.
+    bool writeMerged(const Event2D *events, const Event2D *eventsEnd, const EventTriggerIn *triggers,
+                     const EventTriggerIn *triggersEnd);
 
-    // Writes the pending block now (even if it is not full).
+    // Writes the pending block now (even if it is not full). Items held back as
+    // possible glitches stay held.
     bool flush();
+    // Replaces the value of the first header metadata entry named key by one of the
+    // same length (a counter reserved at open() with a fixed width) and rewrites the
+    // header in place. False when there is no such entry or the length differs.
+    bool updateMetadata(const std::string &key, const std::string &value);
     // Flushes the last block and writes the footer index. True when everything
     // written so far reached the file.
     bool close();
 
     uint64_t eventsWritten() const;   // accepted events (stored or pending)
     uint64_t triggersWritten() const; // accepted triggers
-    uint64_t droppedEvents() const;   // outside the sensor, or too far out of order
-    uint64_t droppedTriggers() const; // too far out of order
+    uint64_t droppedEvents() const;   // outside the sensor, too far out of order, or glitches
+    uint64_t droppedTriggers() const; // too far out of order, or glitches
+    uint64_t outlierEvents() const;   // the glitches among droppedEvents()
+    uint64_t outlierTriggers() const; // the glitches among droppedTriggers()
     uint64_t blocksWritten() const;
     const std::string &lastError() const;
 

@@ -9,6 +9,9 @@ public:
     explicit TriggerInTool(int channels = 2);
     int channelCount() const;
     bool channelEnabled(int channel) const;
+
+private:
+    int channels_;
 };
 
 } // namespace vexadin

@@ -35,6 +35,10 @@ const char kUsage[] =
     "  check FILE                     verify every block; report damaged blocks and their time ranges\n"
     "  export IN OUT.mp4 START_US END_US\n"
     "                                 render the closed range [START_US, END_US] as a video\n"
+    "  cameras                        list the cameras: serial, product, WIDTHxHEIGHT, kind (tab-separated)\n"
+    "  record SERIAL OUT.raw --seconds N [--config FILE.json] [--set TOOL.PARAM=VALUE ...]\n"
+    "                                 record N seconds from a camera, after loading a configuration\n"
+    "                                 file and setting single parameters (e.g. --set roi.enable=true)\n"
     "\n"
     "exit status: 0 success, 1 bad or damaged data or a failed operation,\n"
     "             2 wrong usage or a file that is not a recording\n";
@@ -382,6 +386,8 @@ int cmdCheck(const std::vector<std::string> &args, std::ostream &out, std::ostre
 
 const char *vxrawUsage() { return kUsage; }
 
+std::string vxrawLastDriverLine() { return lastDriverLine(); }
+
 int runVxrawArgs(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     if (args.empty()) {
@@ -406,6 +412,10 @@ int runVxrawArgs(const std::vector<std::string> &args, std::ostream &out, std::o
         return cmdCheck(args, out, err);
     if (command == "export")
         return runVxrawExport(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+    if (command == "cameras")
+        return runVxrawCameras(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+    if (command == "record")
+        return runVxrawRecord(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
     err << "vxraw: unknown command '" << oneLine(command) << "' (see vxraw --help)\n";
     return kVxrawUsage;
 }

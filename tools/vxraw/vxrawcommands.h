@@ -7,7 +7,7 @@
 #include <vector>
 
 // The vxraw command-line tool: inspect, dump, convert, cut, check and export
-// .raw recordings. Kept out of main() so tests run the commands in-process.
+// .raw recordings, list cameras and record from one. Kept out of main() so tests run the commands in-process.
 //
 // Exit statuses: 0 success; 1 bad or damaged data, or a failed operation;
 // 2 wrong usage, a missing file, or a file that is not a recording.
@@ -26,6 +26,16 @@ int runVxrawArgs(const std::vector<std::string> &args, std::ostream &out, std::o
 // "vxraw export IN OUT.mp4 START_US END_US": renders the closed range as a video.
 // `args` are the arguments after the word "export". Defined in vxrawexport.cpp.
 int runVxrawExport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+
+// "vxraw cameras" and "vxraw record SERIAL OUT.raw --seconds N [--config FILE.json]
+// [--set TOOL.PARAM=VALUE ...]"; `args` are the arguments after the command word.
+// Defined in vxrawcamera.cpp.
+int runVxrawCameras(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+int runVxrawRecord(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+
+// The last line the driver logged during the running command (the driver's own
+// lines are kept off stderr while a command runs).
+std::string vxrawLastDriverLine();
 
 // Usage text printed by "vxraw --help".
 const char *vxrawUsage();
