@@ -3,12 +3,14 @@
 
 #include "app/appsettings.h"
 #include "app/vxutils.h"
+#include "camera/dvscamera.h"
 #include "processing/vxeventprocessor.h"
 #include "ui/vxcutrawfile.h"
 #include "ui/vxexportvideoui.h"
 #include "ui/vxgeneralsetting.h"
 #include "widgets/showimageform.h"
 #include "widgets/sidebarcamerasettingui.h"
+#include "widgets/sidebardvssettingui.h"
 #include "widgets/vxfilepathreminderform.h"
 #include "widgets/vxmessagebox.h"
 #include "widgets/vxthreehandleslider.h"
@@ -181,6 +183,10 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
             &VxEventProcessor::setAccTime);
     connect(displayPanel, &SidebarCameraSettingUI::signalFpsChanged, m_eventProcessor,
             [processor = m_eventProcessor](uint32_t fps) { processor->setFps(int(fps)); });
+    auto *dvsPanel = new SidebarDvsSettingUI;
+    addSidePanel(DvsPanel, dvsPanel);
+    connect(dvsPanel, &SidebarDvsSettingUI::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
+            Qt::QueuedConnection);
     on_pb_fold_setting_clicked(ui->pb_fold_setting->isChecked());
 
     // No camera can be opened from this window yet: the record and view-mode
@@ -498,9 +504,27 @@ void MainWidget::openRecording(const QString &path)
     m_sourceMode = RawRecording;
     emit signalOpenRawFile(path);
 
+    if (auto *dvs = qobject_cast<SidebarDvsSettingUI *>(m_sidePanels[DvsPanel]))
+        dvs->clearToolUI();
     if (auto *display = qobject_cast<SidebarCameraSettingUI *>(m_sidePanels[DisplayPanel]))
         display->setSlowRateEnabled(true);
     setRecordingControlsEnabled(true);
+}
+
+void MainWidget::setupCameraPanels(const std::shared_ptr<vexadin::DvsCamera> &camera)
+{
+    auto *dvs = qobject_cast<SidebarDvsSettingUI *>(m_sidePanels[DvsPanel]);
+    if (!dvs)
+        return;
+    auto tool = [&camera](vexadin::ToolType type) { return camera ? camera->getTool(type) : nullptr; };
+    dvs->setBiasesToolUI(tool(vexadin::TOOL_BIASES));
+    dvs->setTriggerInToolUI(tool(vexadin::TOOL_TRIGGER_IN));
+    dvs->setAntiFlickerToolUI(tool(vexadin::TOOL_ANTI_FLICKER));
+    dvs->setEventRateControlToolUI(tool(vexadin::TOOL_EVENT_RATE_CONTROL));
+    dvs->setEventTrailFilterToolUI(tool(vexadin::TOOL_EVENT_TRAIL_FILTER));
+    dvs->setROIToolUI(tool(vexadin::TOOL_ROI));
+    if (camera)
+        dvs->setCamera(camera);
 }
 
 void MainWidget::prepareExportDialog(VxExportVideoUI &dialog) const

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 
 class AppSettings;
 class QAction;
@@ -21,6 +22,10 @@ class WaitingWin;
 
 namespace Ui {
 class Widget;
+}
+
+namespace vexadin {
+class DvsCamera;
 }
 
 // The application's only top-level window: a frameless window with its own
@@ -69,6 +74,10 @@ public:
     // The window takes ownership. A panel whose button is down is shown.
     void addSidePanel(SidePanel which, QWidget *panel);
     QWidget *sidePanel(SidePanel which) const { return m_sidePanels[which]; }
+
+    // Hands the open camera's six parameter tools to the DVS panel, in the
+    // order of its sections, and the camera itself for its config bar.
+    void setupCameraPanels(const std::shared_ptr<vexadin::DvsCamera> &camera);
 
 signals:
     void resetShowCameraFormTitle(bool);
