@@ -613,8 +613,31 @@ void TstDvsSettingPanel::panelChangesActOnTheStream()
     fill(panel, m_camera);
     panel.show();
     panel.sectionBox(Panel::Roi)->setFold(false);
+    panel.sectionBox(Panel::Biases)->setFold(false);
     m_camera->setBatchSliceTime(20000);
     QCOMPARE(m_camera->start(), 0);
+
+    // Events in three fresh slices; the first fetched one may predate a change.
+    std::vector<vexadin::Event2D> batch;
+    const auto freshEvents = [&] {
+        size_t count = 0;
+        if (!vxtest::waitFor([&] { return m_camera->getNextBatch(batch); }, 2000))
+            return size_t(0);
+        for (int n = 0; n < 3; ++n) {
+            if (!vxtest::waitFor([&] { return m_camera->getNextBatch(batch); }, 2000))
+                return size_t(0);
+            count += batch.size();
+        }
+        return count;
+    };
+
+    // Both contrast thresholds to the top of their range: far fewer events.
+    const size_t nominal = freshEvents();
+    QVERIFY(nominal > 0);
+    type(itemIn<SettingBaseWithLineEdit>(panel, Panel::Biases, "On Threshold"), "100");
+    type(itemIn<SettingBaseWithLineEdit>(panel, Panel::Biases, "Off Threshold"), "100");
+    const size_t raised = freshEvents();
+    QVERIFY2(raised < nominal / 2, qPrintable(QString("%1 -> %2").arg(nominal).arg(raised)));
 
     // A 100 x 50 window at (600, 300), then enabled.
     type(itemIn<SettingBaseWithLineEdit>(panel, Panel::Roi, "Width"), "100");
@@ -624,7 +647,6 @@ void TstDvsSettingPanel::panelChangesActOnTheStream()
     QTest::mouseClick(switchOf(itemIn<SettingBaseWithSwitchButton>(panel, Panel::Roi, "Enable")), Qt::LeftButton);
 
     // Slices that started after the change hold only events of the window.
-    std::vector<vexadin::Event2D> batch;
     QVERIFY(vxtest::waitFor([&] { return m_camera->getNextBatch(batch); }, 2000)); // may predate the change
     size_t inside = 0;
     for (int n = 0; n < 3; ++n) {
