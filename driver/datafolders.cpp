@@ -19,17 +19,15 @@ std::string env(const char *name)
 std::string applicationDataFolder()
 {
     // Same rule as QStandardPaths::AppDataLocation on Linux with the organisation
-    // "Vexadin" and the application "VexadinView" that the program sets: a relative
-    // XDG_DATA_HOME is ignored there too.
+    // "Vexadin" and the application "VexadinView" that the program sets; Qt takes
+    // XDG_DATA_HOME as it is (relative, or with a trailing slash), and so do we.
     std::string base = env("XDG_DATA_HOME");
-    if (base.empty() || base[0] != '/') {
+    if (base.empty()) {
         const std::string home = env("HOME");
         if (home.empty())
             return std::string();
         base = home + "/.local/share";
     }
-    while (base.size() > 1 && base.back() == '/')
-        base.pop_back();
     return base + "/Vexadin/VexadinView";
 }
 

@@ -7,7 +7,7 @@ namespace vexadin {
 // Folders the camera library shares with the application, worked out without Qt.
 
 // The per-user application data folder, the one the application's settings store
-// uses for config.ini: $XDG_DATA_HOME (when set to an absolute path, else
+// uses for config.ini: $XDG_DATA_HOME (when set and not empty, else
 // $HOME/.local/share) + "/Vexadin/VexadinView". Empty when neither is known.
 std::string applicationDataFolder();
 

@@ -73,7 +73,7 @@ void LiveSlicer::end()
     ready_.clear();
 }
 
-bool LiveSlicer::fetch(std::vector<Event2D> &out, uint64_t *start, uint64_t *end)
+bool LiveSlicer::fetch(std::vector<Event2D> &out, uint64_t *start, uint64_t *end, uint64_t *skipped)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!live_ || !readyFresh_)
@@ -82,6 +82,8 @@ bool LiveSlicer::fetch(std::vector<Event2D> &out, uint64_t *start, uint64_t *end
         *start = readyStart_;
     if (end)
         *end = readyEnd_;
+    if (skipped)
+        *skipped = skipped_.load(std::memory_order_relaxed); // counted under this lock too
     out.swap(ready_);
     ready_.clear();
     readyFresh_ = false;

@@ -39,8 +39,10 @@ public:
     void end();
 
     // Consumer: true with the newest complete slice not fetched yet (out is
-    // replaced; its old buffer is kept for reuse), and its bounds [start, end).
-    bool fetch(std::vector<Event2D> &out, uint64_t *start = nullptr, uint64_t *end = nullptr);
+    // replaced; its old buffer is kept for reuse), its bounds [start, end) and the
+    // slices skipped up to it.
+    bool fetch(std::vector<Event2D> &out, uint64_t *start = nullptr, uint64_t *end = nullptr,
+               uint64_t *skipped = nullptr);
 
     uint64_t skippedSlices() const { return skipped_.load(std::memory_order_relaxed); }
     uint64_t completedSlices() const { return completed_.load(std::memory_order_relaxed); }

@@ -56,6 +56,7 @@ struct RawFileWriter::Impl {
     std::vector<Event2D> heldEvents;
     std::vector<EventTriggerIn> heldTriggers;
     uint64_t heldMin = 0, heldMax = 0;
+    std::chrono::steady_clock::time_point heldSince;
     std::vector<uint8_t> headerBytes;
 
     uint64_t accepted = 0, acceptedTriggers = 0, dropped = 0, droppedTriggers = 0;
@@ -93,6 +94,15 @@ struct RawFileWriter::Impl {
     // than the span limit in wall-clock time is written at the next call.
     bool flushIfStale()
     {
+        // The first items of a quiet stream are not held back longer than a block.
+        if (!established && holding() && flushIntervalUs != 0 &&
+            std::chrono::steady_clock::now() - heldSince >= std::chrono::microseconds(flushIntervalUs)) {
+            const auto since = heldSince;
+            if (!takeHeld())
+                return false;
+            if (havePending)
+                pendingSince = std::min(pendingSince, since); // they waited long enough already
+        }
         if (havePending && flushIntervalUs != 0 &&
             std::chrono::steady_clock::now() - pendingSince >= std::chrono::microseconds(flushIntervalUs))
             return flushPending();
@@ -234,6 +244,7 @@ struct RawFileWriter::Impl {
     {
         if (!holding()) {
             heldMin = heldMax = t;
+            heldSince = std::chrono::steady_clock::now();
         } else {
             heldMin = std::min(heldMin, t);
             heldMax = std::max(heldMax, t);
@@ -463,6 +474,8 @@ bool RawFileWriter::writeMerged(const Event2D *events, const Event2D *eventsEnd,
 bool RawFileWriter::flush()
 {
     if (!d->open)
+        return false;
+    if (!d->established && d->holding() && !d->takeHeld())
         return false;
     return d->flushPending() && !d->failed;
 }

@@ -44,7 +44,8 @@ struct RawFileHeader {
 // when an item arrives at the old time first, the held items were glitches and are
 // dropped and counted (outlierEvents(), outlierTriggers()). The first items of a
 // stream are checked the same way against each other, so a glitch at the very
-// start does not throw away the rest either.
+// start does not throw away the rest either; they are held no longer than the
+// flush interval (or until flush()), so a quiet stream still reaches the file.
 //
 // Not thread-safe: one thread writes.
 class RawFileWriter {
@@ -86,7 +87,7 @@ public:
                      const EventTriggerIn *triggersEnd);
 
     // Writes the pending block now (even if it is not full). Items held back as
-    // possible glitches stay held.
+    // possible glitches after a jump of time stay held.
     bool flush();
     // Replaces the value of the first header metadata entry named key by one of the
     // same length (a counter reserved at open() with a fixed width) and rewrites the

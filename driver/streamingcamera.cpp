@@ -69,6 +69,12 @@ bool StreamingCamera::isConnected()
     return deviceConnected();
 }
 
+uint64_t StreamingCamera::producedUntil() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cursor_;
+}
+
 bool StreamingCamera::streaming() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -97,11 +103,11 @@ bool StreamingCamera::getNextBatch(std::vector<Event2D> &events)
     return slicer_.fetch(events);
 }
 
-bool StreamingCamera::fetchSlice(std::vector<Event2D> &events, uint64_t &start, uint64_t &end)
+bool StreamingCamera::fetchSlice(std::vector<Event2D> &events, uint64_t &start, uint64_t &end, uint64_t *skipped)
 {
     if (!deviceConnected())
         return false;
-    return slicer_.fetch(events, &start, &end);
+    return slicer_.fetch(events, &start, &end, skipped);
 }
 
 void StreamingCamera::setBatchSliceTime(uint64_t sliceUs)
@@ -125,10 +131,12 @@ int StreamingCamera::start()
 void StreamingCamera::stop()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    // Nothing of a step under way may reach a consumer after stop() returned.
-    idle_.wait(lock, [&] { return !stepping_; });
+    // No new step starts from here on (a producer running behind would otherwise
+    // keep starting steps while we wait); nothing of the step under way may reach
+    // a consumer after stop() returned.
     streaming_ = false;
     startPending_ = false;
+    idle_.wait(lock, [&] { return !stepping_; });
     slicer_.end();
 }
 
@@ -231,12 +239,13 @@ void StreamingCamera::run()
             continue;
         }
         uint64_t t0 = cursor_;
-        if (now - t0 > kMaxLagUs) {
+        if (now - t0 > maxLagUs_.load(std::memory_order_relaxed)) {
             if (!lagLogged_)
                 driverLog(DriverLogLevel::Warning, "camera " + getDescription().serial + ": fell " +
                                                        std::to_string((now - t0) / 1000) +
                                                        " ms behind; the stream skips to the present");
             lagLogged_ = true;
+            lagJumps_.fetch_add(1);
             t0 = now - kMaxStepUs;
         }
         const uint64_t t1 = std::min(now, t0 + kMaxStepUs);
@@ -270,9 +279,11 @@ void StreamingCamera::step(uint64_t t0, uint64_t t1, std::vector<EventTriggerIn>
 
     const Event2D *eb = events_.data(), *ee = eb + events_.size();
     const EventTriggerIn *tb = triggers_.data(), *te = tb + triggers_.size();
-    slicer_.add(eb, ee, t1);
+    // The recorder first: whatever a consumer fetched is then already on its way
+    // into a recording that runs, also when the recording stops right after.
     if (recorder_.wantsData())
         recorder_.push(t0, t1, eb, ee, tb, te);
+    slicer_.add(eb, ee, t1);
     countStatistics(t1);
     delivered_.fetch_add(events_.size(), std::memory_order_relaxed);
     dispatcher_.postTriggers(tb, te);

@@ -60,8 +60,9 @@ public:
     void setStatisticInfoCallback(std::function<void(VxStatisticInfo)> callback) override;
 
     // Driver side: the camera manager, the test hooks and tests.
-    // getNextBatch, also giving the slice's bounds [start, end) in camera time.
-    bool fetchSlice(std::vector<Event2D> &events, uint64_t &start, uint64_t &end);
+    // getNextBatch, also giving the slice's bounds [start, end) in camera time and
+    // the number of slices skipped before it.
+    bool fetchSlice(std::vector<Event2D> &events, uint64_t &start, uint64_t &end, uint64_t *skipped = nullptr);
     void unplug();   // as if the cable were pulled
     void takeOver(); // the same device was opened again through another handle
     // An edge at the present camera time, delivered like the inputs' own.
@@ -70,6 +71,13 @@ public:
     bool streaming() const;
     uint64_t skippedSlices() const { return slicer_.skippedSlices(); }
     uint64_t deliveredEvents() const { return delivered_.load(); }
+    // Times the producer fell the maximum lag behind and jumped to the present.
+    uint64_t lagJumps() const { return lagJumps_.load(); }
+    // How far behind the producer may fall before it jumps (default kMaxLagUs).
+    // Tests on slow (sanitizer) builds raise it: the stream then runs late but whole.
+    void setMaxLag(uint64_t us) { maxLagUs_.store(us); }
+    // Camera time up to which the stream has been produced (0 before the first start).
+    uint64_t producedUntil() const;
     // Bytes per event the statistics count: one event word of our recording format.
     uint64_t bytesPerEvent() const { return bytesPerEvent_; }
     static constexpr uint64_t kBytesPerTrigger = 12;
@@ -112,6 +120,8 @@ private:
     bool lagLogged_ = false;
 
     std::atomic<uint64_t> delivered_{0};
+    std::atomic<uint64_t> lagJumps_{0};
+    std::atomic<uint64_t> maxLagUs_{kMaxLagUs};
     std::thread thread_;
 };
 

@@ -159,7 +159,8 @@ void StreamRecorder::push(uint64_t t0, uint64_t t1, const Event2D *events, const
     std::unique_ptr<Item> item;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (n != 0 && queuedEvents_ + n > queueLimit_) {
+        // An empty queue takes any step, so a step larger than the limit still goes.
+        if (n != 0 && queuedEvents_ != 0 && queuedEvents_ + n > queueLimit_) {
             // The disk is behind: the events are counted, the (rare) triggers still go.
             lostTotal_.fetch_add(n);
             Item *last = queue_.empty() ? nullptr : queue_.back().get();

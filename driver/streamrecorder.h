@@ -20,9 +20,10 @@ class RecordingCache;
 
 // Writes a camera's stream to recordings and to its recording cache on a thread of
 // its own. The producer hands over each step of the stream; nothing is skipped.
-// The queue between them is bounded: when the disk cannot keep up and the queue is
-// full, a step's events are not queued but counted, logged and stored in the
-// recording's header metadata (key kLostEventsKey), never lost silently.
+// The queue between them is bounded (by the queue limit, or one step when a single
+// step is larger): when the disk cannot keep up and the queue is full, a step's
+// events are not queued but counted, logged and stored in the recording's header
+// metadata (key kLostEventsKey), never lost silently.
 //
 // Commands (start, stop, cache) pass through the same queue as the data, so a
 // recording begins exactly after the data that went to the cache before it: a

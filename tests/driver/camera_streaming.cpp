@@ -36,18 +36,22 @@ void sleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Fetches slices for about durationMs, polling every pollMs.
-std::vector<Slice> fetchFor(StreamingCamera &camera, int durationMs, int pollMs = 1)
+// Fetches slices (polling every ms) until `count` slices of `length` came;
+// skippedAfter holds the camera's skip count right after each fetch.
+void fetchSlices(StreamingCamera &camera, uint64_t length, size_t count, std::vector<Slice> &slices,
+                 std::vector<uint64_t> &skippedAfter)
 {
-    std::vector<Slice> slices;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(durationMs);
+    size_t got = 0;
     Slice s;
-    while (std::chrono::steady_clock::now() < until) {
-        if (camera.fetchSlice(s.events, s.start, s.end))
+    waitFor([&] {
+        uint64_t skipped = 0;
+        if (camera.fetchSlice(s.events, s.start, s.end, &skipped)) {
             slices.push_back(s);
-        sleepMs(pollMs);
-    }
-    return slices;
+            skippedAfter.push_back(skipped);
+            got += s.end - s.start == length;
+        }
+        return got >= count;
+    }, 60000);
 }
 
 // A synthetic recording in the cameras folder, with trigger edges on input 0.
@@ -155,56 +159,63 @@ TEST(CameraStreaming, ReopeningASerialGivesAWorkingCameraAndDisconnectsTheOldHan
     first->setBatchSliceTime(5000);
     ASSERT_EQ(first->start(), 0);
     std::vector<Event2D> batch;
-    ASSERT_TRUE(waitFor([&] { return first->getNextBatch(batch); }, 2000));
+    ASSERT_TRUE(waitFor([&] { return first->getNextBatch(batch); }, 20000));
 
     std::shared_ptr<DvsCamera> second = manager.openCamera(kTaskelo);
     ASSERT_TRUE(second);
     EXPECT_FALSE(first->isConnected());
     EXPECT_FALSE(first->getNextBatch(batch));
     EXPECT_NE(first->start(), 0);
-    EXPECT_TRUE(waitFor([&] { return !streamingCamera(first).streaming(); }, 1000));
+    EXPECT_TRUE(waitFor([&] { return !streamingCamera(first).streaming(); }, 10000));
 
     second->setBatchSliceTime(5000);
     ASSERT_EQ(second->start(), 0);
-    EXPECT_TRUE(waitFor([&] { return second->getNextBatch(batch) && !batch.empty(); }, 2000));
+    EXPECT_TRUE(waitFor([&] { return second->getNextBatch(batch) && !batch.empty(); }, 20000));
     first.reset(); // the old handle going away leaves the new one alone
     EXPECT_TRUE(second->isConnected());
-    EXPECT_TRUE(waitFor([&] { return second->getNextBatch(batch) && !batch.empty(); }, 2000));
+    EXPECT_TRUE(waitFor([&] { return second->getNextBatch(batch) && !batch.empty(); }, 20000));
 }
 
 TEST(CameraStreaming, SlicesFollowEachOtherWithTheirLengthAndRecordingHoldsTheSame)
 {
     vxtest::ScopedCameraFolder folder;
     vxtest::ScopedTempFolder out("slices");
+    makeReplay(folder, "light", 500000, 2e5);
     DvsCameraManager manager;
-    std::shared_ptr<DvsCamera> handle = manager.openCamera(kTaskelo);
+    std::shared_ptr<DvsCamera> handle = manager.openCamera("light");
     ASSERT_TRUE(handle);
     StreamingCamera &camera = streamingCamera(handle);
+    vxtest::runLateButWhole(camera);
     camera.setBatchSliceTime(10000);
     ASSERT_EQ(camera.start(), 0);
     ASSERT_TRUE(camera.startRecording(out.file("all.raw")));
-    std::vector<Slice> slices = fetchFor(camera, 250);
+    std::vector<uint64_t> skipped;
+    std::vector<Slice> slices;
+    fetchSlices(camera, 10000, 10, slices, skipped);
     camera.setBatchSliceTime(3000); // acts from the next slice
-    const size_t before = slices.size();
-    const std::vector<Slice> more = fetchFor(camera, 150);
-    slices.insert(slices.end(), more.begin(), more.end());
+    fetchSlices(camera, 3000, 10, slices, skipped);
     ASSERT_TRUE(camera.stopRecording());
     camera.stop();
-    ASSERT_GT(before, 5u);
-    ASSERT_GT(slices.size(), before + 5);
 
     const vxtest::RecordingContent recorded = vxtest::readRecording(out.file("all.raw"));
     ASSERT_TRUE(recorded.ok);
     ASSERT_FALSE(recorded.events.empty());
-    size_t contiguous = 0, shortSlices = 0;
+    size_t shortSlices = 0;
     for (size_t i = 0; i < slices.size(); ++i) {
         const Slice &s = slices[i];
         const uint64_t length = s.end - s.start;
         EXPECT_TRUE(length == 10000 || length == 3000) << length;
+        if (length == 10000) {
+            EXPECT_EQ(shortSlices, 0u) << "the length changed back";
+        }
         shortSlices += length == 3000;
         if (i > 0) {
             EXPECT_GE(s.start, slices[i - 1].end); // in time order, never overlapping
-            contiguous += s.start == slices[i - 1].end;
+            // No gap, unless the slices between were skipped (and counted): polled
+            // every ms that is rare, but a loaded machine may keep us waiting.
+            if (s.start != slices[i - 1].end) {
+                EXPECT_GT(skipped[i], skipped[i - 1]) << "slice " << i;
+            }
         }
         for (size_t k = 0; k < s.events.size(); ++k) {
             ASSERT_GE(s.events[k].timestamp, s.start);
@@ -218,47 +229,51 @@ TEST(CameraStreaming, SlicesFollowEachOtherWithTheirLengthAndRecordingHoldsTheSa
             EXPECT_EQ(vxtest::eventsIn(recorded.events, s.start, s.end), s.events) << "slice " << i;
         }
     }
-    EXPECT_GT(shortSlices, 5u);
-    // Fetched in time (polled every ms), slices leave no gap; a loaded machine may
-    // still make us miss a few.
-    EXPECT_GE(contiguous + camera.skippedSlices() + 1, slices.size() - 1);
-    EXPECT_GT(contiguous, slices.size() / 2);
+    EXPECT_GE(shortSlices, 10u);
 }
 
 TEST(CameraStreaming, ASlowConsumerGetsTheNewestSliceAndSkipsTheRest)
 {
     vxtest::ScopedCameraFolder folder;
+    makeReplay(folder, "light", 500000, 2e5);
     DvsCameraManager manager;
-    std::shared_ptr<DvsCamera> handle = manager.openCamera(kTaskelo);
+    std::shared_ptr<DvsCamera> handle = manager.openCamera("light");
     ASSERT_TRUE(handle);
     StreamingCamera &camera = streamingCamera(handle);
     camera.setBatchSliceTime(2000);
     ASSERT_EQ(camera.start(), 0);
-    sleepMs(50);
-    const uint64_t skippedBefore = camera.skippedSlices();
     std::vector<Slice> slices;
+    std::vector<uint64_t> skipped;
     for (int i = 0; i < 6; ++i) {
         sleepMs(40);
         Slice s;
         const auto t0 = std::chrono::steady_clock::now();
-        if (camera.fetchSlice(s.events, s.start, s.end)) {
-            // The newest complete slice: it ended within a producer step or two of now.
-            EXPECT_LE(camera.cameraTime(), s.end + 3 * StreamingCamera::kMaxStepUs + 20000);
+        uint64_t skippedSoFar = 0;
+        if (camera.fetchSlice(s.events, s.start, s.end, &skippedSoFar)) {
+            skipped.push_back(skippedSoFar);
+            // The newest complete slice: it ended within a producer step or so of
+            // what the camera has produced.
+            EXPECT_LE(camera.producedUntil(), s.end + 100000);
             slices.push_back(s);
         }
         EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(20)); // never waits
     }
     ASSERT_GE(slices.size(), 4u);
-    for (size_t i = 1; i < slices.size(); ++i)
-        EXPECT_GE(slices[i].start, slices[i - 1].end + 2000); // older slices were skipped
-    EXPECT_GE(camera.skippedSlices() - skippedBefore, 5u * 10u);
+    uint64_t skippedSeen = 0;
+    for (size_t i = 1; i < slices.size(); ++i) {
+        // Every slice between two fetched ones was skipped, and counted.
+        EXPECT_EQ(skipped[i] - skipped[i - 1], (slices[i].start - slices[i - 1].end) / 2000) << i;
+        skippedSeen += skipped[i] - skipped[i - 1];
+    }
+    EXPECT_GE(skippedSeen, slices.size()); // a 40 ms pause leaves many 2 ms slices behind
 }
 
 TEST(CameraStreaming, TimeNeverGoesBackAcrossStopAndStart)
 {
     vxtest::ScopedCameraFolder folder;
+    makeReplay(folder, "light", 500000, 2e5);
     DvsCameraManager manager;
-    std::shared_ptr<DvsCamera> camera = manager.openCamera(kTaskelo);
+    std::shared_ptr<DvsCamera> camera = manager.openCamera("light");
     ASSERT_TRUE(camera);
     camera->setBatchSliceTime(5000);
     std::vector<Event2D> batch;
@@ -274,7 +289,7 @@ TEST(CameraStreaming, TimeNeverGoesBackAcrossStopAndStart)
                 ++got;
             }
             return got >= 3;
-        }, 3000));
+        }, 30000));
         camera->stop();
         EXPECT_FALSE(camera->getNextBatch(batch)); // nothing after stop()
         sleepMs(30);
@@ -284,9 +299,10 @@ TEST(CameraStreaming, TimeNeverGoesBackAcrossStopAndStart)
 TEST(CameraStreaming, UnpluggedCameraAndVanishedRecordingStopTheStream)
 {
     vxtest::ScopedCameraFolder folder;
+    makeReplay(folder, "unplugged", 300000, 2e5);
     const ReplayFile file = makeReplay(folder, "vanishing", 300000, 2e5);
     DvsCameraManager manager;
-    for (const std::string &serial : {std::string(kTaskelo), std::string("vanishing")}) {
+    for (const std::string &serial : {std::string("unplugged"), std::string("vanishing")}) {
         SCOPED_TRACE(serial);
         std::shared_ptr<DvsCamera> handle = manager.openCamera(serial);
         ASSERT_TRUE(handle);
@@ -294,10 +310,10 @@ TEST(CameraStreaming, UnpluggedCameraAndVanishedRecordingStopTheStream)
         camera.setBatchSliceTime(33333);
         ASSERT_EQ(camera.start(), 0);
         std::vector<Event2D> batch;
-        ASSERT_TRUE(waitFor([&] { return camera.getNextBatch(batch); }, 2000));
+        ASSERT_TRUE(waitFor([&] { return camera.getNextBatch(batch); }, 20000));
 
         const auto t0 = std::chrono::steady_clock::now();
-        if (serial == kTaskelo) {
+        if (serial == "unplugged") {
             ASSERT_TRUE(testhooks::unplugCamera(serial));
         }
         else
@@ -305,7 +321,7 @@ TEST(CameraStreaming, UnpluggedCameraAndVanishedRecordingStopTheStream)
         ASSERT_TRUE(waitFor([&] { return !camera.isConnected(); }, 1000));
         // Within one batch period; a generous bound for a loaded test machine.
         EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
-        EXPECT_TRUE(waitFor([&] { return !camera.streaming(); }, 1000));
+        EXPECT_TRUE(waitFor([&] { return !camera.streaming(); }, 10000));
         const uint64_t delivered = camera.deliveredEvents();
         sleepMs(60);
         EXPECT_FALSE(camera.getNextBatch(batch));
@@ -323,11 +339,13 @@ TEST(CameraStreaming, ReplayReproducesItsRecordingShiftedAndLooping)
     DvsCameraManager manager;
     std::shared_ptr<DvsCamera> handle = manager.openCamera("loop");
     ASSERT_TRUE(handle);
+    vxtest::runLateButWhole(streamingCamera(handle));
     ASSERT_TRUE(handle->getTool(TOOL_TRIGGER_IN)->setBoolValue("channel_0", true));
     // Recording from before the start holds the stream from its first step on.
     ASSERT_TRUE(handle->startRecording(out.file("copy.raw")));
     ASSERT_EQ(handle->start(), 0);
-    sleepMs(420); // almost three loops
+    // Almost three loops.
+    ASSERT_TRUE(waitFor([&] { return streamingCamera(handle).deliveredEvents() > file.events.size() * 5 / 2; }, 60000));
     ASSERT_TRUE(handle->stopRecording());
     handle->stop();
 
@@ -366,6 +384,7 @@ TEST(CameraStreaming, StatisticsMatchTheDeliveredStreamPerSecond)
     DvsCameraManager manager;
     std::shared_ptr<DvsCamera> handle = manager.openCamera("steady");
     ASSERT_TRUE(handle);
+    vxtest::runLateButWhole(streamingCamera(handle));
     std::mutex m;
     std::vector<VxStatisticInfo> reports;
     std::atomic<bool> onCameraThread{true};
@@ -381,7 +400,7 @@ TEST(CameraStreaming, StatisticsMatchTheDeliveredStreamPerSecond)
     ASSERT_TRUE(waitFor([&] {
         std::lock_guard<std::mutex> lock(m);
         return reports.size() >= 2;
-    }, 5000));
+    }, 60000));
     ASSERT_TRUE(handle->stopRecording());
     handle->stop();
     handle->setStatisticInfoCallback({});
@@ -433,17 +452,18 @@ TEST(CameraStreaming, TriggerInEdgesReachEveryCallbackOnACameraThread)
 
     // An injected edge arrives at once, streaming or not.
     ASSERT_TRUE(testhooks::injectTriggerIn(kTaskelo, 1, 3));
-    ASSERT_TRUE(waitFor([&] { return count(a) == 1 && count(b) == 1; }, 500));
+    ASSERT_TRUE(waitFor([&] { return count(a) == 1 && count(b) == 1; }, 5000));
     EXPECT_EQ(a[0].edge, 1);
     EXPECT_EQ(a[0].id, 3);
 
     // An enabled input gives a 1 Hz square wave: 1 on whole seconds, 0 half a second later.
+    vxtest::runLateButWhole(streamingCamera(camera));
     ASSERT_TRUE(camera->getTool(TOOL_TRIGGER_IN)->setBoolValue("channel_0", true));
     ASSERT_EQ(camera->start(), 0);
-    ASSERT_TRUE(waitFor([&] { return count(a) >= 4; }, 3000));
+    ASSERT_TRUE(waitFor([&] { return count(a) >= 3; }, 60000));
     camera->removeTriggerInCallback(idB);
     const size_t bAfterRemove = count(b);
-    ASSERT_TRUE(waitFor([&] { return count(a) >= 5; }, 2000));
+    ASSERT_TRUE(waitFor([&] { return count(a) >= 4; }, 60000));
     camera->stop();
     EXPECT_TRUE(onCameraThread);
     std::lock_guard<std::mutex> lock(m);
@@ -471,7 +491,7 @@ TEST(CameraStreaming, RemovingACallbackWaitsForItsCallAndMayHappenInsideIt)
         finished = true;
     });
     ASSERT_TRUE(testhooks::injectTriggerIn(kTaskelo, 1));
-    ASSERT_TRUE(waitFor([&] { return inside.load(); }, 1000));
+    ASSERT_TRUE(waitFor([&] { return inside.load(); }, 10000));
     camera->removeTriggerInCallback(slow);
     EXPECT_TRUE(finished); // what the callback used may go now
 
@@ -483,7 +503,7 @@ TEST(CameraStreaming, RemovingACallbackWaitsForItsCallAndMayHappenInsideIt)
     });
     ASSERT_TRUE(testhooks::injectTriggerIn(kTaskelo, 0));
     ASSERT_TRUE(testhooks::injectTriggerIn(kTaskelo, 1));
-    ASSERT_TRUE(waitFor([&] { return calls.load() == 1; }, 1000));
+    ASSERT_TRUE(waitFor([&] { return calls.load() == 1; }, 10000));
     sleepMs(50);
     EXPECT_EQ(calls.load(), 1);
     camera->removeTriggerInCallback(-1); // unknown ids are fine

@@ -128,6 +128,16 @@ std::vector<vexadin::Event2D> eventsIn(const std::vector<vexadin::Event2D> &sort
     return std::vector<vexadin::Event2D>(b, e);
 }
 
+bool waitStream(const vexadin::StreamingCamera &camera, uint64_t t, int timeoutMs)
+{
+    return waitFor([&] { return camera.producedUntil() >= t; }, timeoutMs);
+}
+
+void runLateButWhole(vexadin::StreamingCamera &camera)
+{
+    camera.setMaxLag(3600ull * 1000000);
+}
+
 vexadin::StreamingCamera &streamingCamera(const std::shared_ptr<vexadin::DvsCamera> &camera)
 {
     auto *s = dynamic_cast<vexadin::StreamingCamera *>(camera.get());

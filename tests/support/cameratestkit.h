@@ -65,6 +65,13 @@ std::vector<vexadin::Event2D> eventsIn(const std::vector<vexadin::Event2D> &sort
 // The camera behind a handle from the manager (all our cameras are streaming cameras).
 vexadin::StreamingCamera &streamingCamera(const std::shared_ptr<vexadin::DvsCamera> &camera);
 
+// Waits until the camera has produced its stream up to camera time t; false after
+// timeoutMs. With a raised maximum lag a camera on a slow (sanitizer) build runs
+// late but whole, so tests wait for stream time rather than wall time.
+bool waitStream(const vexadin::StreamingCamera &camera, uint64_t t, int timeoutMs = 60000);
+// No jumping ahead however late the camera runs (see StreamingCamera::setMaxLag).
+void runLateButWhole(vexadin::StreamingCamera &camera);
+
 // Polls until pred() or timeoutMs passed; true when pred() held.
 template <typename Pred>
 bool waitFor(Pred pred, int timeoutMs);
