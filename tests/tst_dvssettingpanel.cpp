@@ -203,6 +203,18 @@ QStringList itemTexts(const SidebarDvsSettingUI &panel)
     return out;
 }
 
+// Biases whose ranges leave out 0, and a float the Biases section skips.
+class OffsetBiases : public vexadin::ParameterTool
+{
+public:
+    OffsetBiases()
+    {
+        addInt("high", "", 10, 200, 50, "");
+        addInt("low", "", -200, -10, -50, "");
+        addFloat("gain", "", 0.0f, 2.0f, 1.0f, "");
+    }
+};
+
 std::string tipsOf(const QList<QVariant> &args)
 {
     return args.at(0).toString().toStdString();
@@ -324,6 +336,12 @@ void TstDvsSettingPanel::startValuesBeforeRefresh()
              QString("50"));
     QCOMPARE(fieldOf(itemIn<SettingBaseWithLineEdit>(panel, Panel::EventRateControl, "Max Event Rate"))->text(),
              QString("1000"));
+
+    // Without 0 in the range a bias starts at the nearer end.
+    panel.setBiasesToolUI(std::make_shared<OffsetBiases>());
+    QCOMPARE(describe(panel.sectionBox(Panel::Biases)), QStringList({"slider:High", "slider:Low"}));
+    QCOMPARE(fieldOf(itemIn<SettingBaseWithLineEdit>(panel, Panel::Biases, "High"))->text(), QString("10"));
+    QCOMPARE(fieldOf(itemIn<SettingBaseWithLineEdit>(panel, Panel::Biases, "Low"))->text(), QString("-10"));
 }
 
 void TstDvsSettingPanel::eachChangeReachesTheCameraOnce()

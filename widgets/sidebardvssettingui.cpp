@@ -296,7 +296,8 @@ QWidget *SidebarDvsSettingUI::createIntItem(Section section, SettingItemBox *box
     item->setRange(info.min, info.max);
     int initial = info.value;
     if (spec.ints == Initial::Zero) {
-        initial = 0;
+        // A range without 0 starts at its nearer end rather than at an empty field.
+        initial = info.min <= info.max ? std::clamp(0, info.min, info.max) : 0;
     } else if (spec.ints == Initial::FromCamera) {
         initial = 0;
         tool->getIntValue(name, initial);
