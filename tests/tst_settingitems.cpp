@@ -635,6 +635,17 @@ void TestSettingItems::longTextsDoNotWidenItems()
     combo.resize(250, combo.sizeHint().height());
     combo.show();
     QCOMPARE(combo.findChild<VXComboBoxBase *>()->lineEdit()->cursorPosition(), 0);
+
+    // A short unit leaves the rest of the row to the name.
+    SettingBaseWithLineEdit narrow("high_frequency");
+    narrow.setUnit("Hz");
+    narrow.resize(270, narrow.sizeHint().height());
+    narrow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&narrow));
+    auto *name = narrow.findChild<QLabel *>(QStringLiteral("lb_set_item_name"));
+    auto *unit = narrow.findChild<QLabel *>(QStringLiteral("lb_unit"));
+    QVERIFY(name->width() >= name->fontMetrics().horizontalAdvance(name->text()));
+    QVERIFY(unit->width() >= unit->fontMetrics().horizontalAdvance(unit->text()));
 }
 
 QTEST_MAIN(TestSettingItems)
