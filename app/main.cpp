@@ -33,6 +33,8 @@ int main(int argc, char *argv[])
     // the window switcher show, so it names the program, in every language.
     mainWidget.setWindowTitle(QStringLiteral("VexadinView"));
     mainWidget.show();
+    // A recording named on the command line (a file manager's "open with").
+    mainWidget.openFromCommandLine(filesFromArguments(QCoreApplication::arguments()));
 
     return app.exec();
 }

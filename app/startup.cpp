@@ -44,3 +44,20 @@ QTranslator *loadLanguage(const QString &language)
     }
     return translator;
 }
+
+QStringList filesFromArguments(const QStringList &arguments)
+{
+    QStringList files;
+    bool optionsEnded = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (!optionsEnded && arg == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
+            qWarning() << "Unknown option ignored:" << arg;
+        } else {
+            files.append(arg);
+        }
+    }
+    return files;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QTranslator;
 
@@ -16,3 +17,8 @@ bool registerApplicationFont(const QString &resourcePath);
 // stays installed for the rest of the run. Returns it, or nullptr when the
 // file could not be loaded or installed (the English source texts show).
 QTranslator *loadLanguage(const QString &language);
+
+// The files named on the command line: every argument after the program
+// name. Arguments starting with '-' are options, which the program has none
+// of: they are reported and skipped, except after a "--", which ends options.
+QStringList filesFromArguments(const QStringList &arguments);

@@ -6,7 +6,9 @@
 #include "camera/dvscamera.h"
 #include "camera/dvscameramanager.h"
 #include "driver/biasestool.h"
+#include "driver/liveslicer.h"
 #include "driver/rawfilereader.h"
+#include "driver/replaysource.h"
 #include "driver/simulatedcamerakind.h"
 #include "driver/simulatedsource.h"
 #include "driver/streamingcamera.h"
@@ -119,13 +121,21 @@ std::string replayRecording(const vxtest::ScopedCameraFolder &folder, const std:
 
 } // namespace
 
-// The simulated EVK4 at its default settings, streaming to the live loop for 5 s.
-static void BM_SimulatedCameraDefaultRate(benchmark::State &state)
+// The simulated EVK4 streaming to the live loop for 5 s: at its default settings
+// (argument 0), and with the biases turned to the most events (argument 1).
+static void BM_SimulatedCamera(benchmark::State &state)
 {
     vxtest::ScopedCameraFolder folder;
     DvsCameraManager manager;
     for (auto _ : state) {
         std::shared_ptr<DvsCamera> camera = manager.openCamera(SimulatedCameraKind::kEvk4Serial);
+        if (state.range(0) == 1) {
+            auto biases = camera->getTool(TOOL_BIASES);
+            for (const char *name : {"on_threshold", "off_threshold", "refractory_period"})
+                biases->setIntValue(name, -100);
+            biases->setIntValue("bandwidth", 100);
+            biases->setIntValue("noise_level", 100);
+        }
         camera->setBatchSliceTime(33333);
         const double cpu0 = cpuSeconds();
         const auto t0 = Clock::now();
@@ -140,18 +150,21 @@ static void BM_SimulatedCameraDefaultRate(benchmark::State &state)
         state.counters["cores"] = cpu / wall;
         state.counters["delivered_Mev_s"] = double(s.deliveredEvents()) / wall / 1e6;
         state.counters["skipped_slices"] = double(s.skippedSlices());
+        state.counters["lag_jumps"] = double(s.lagJumps());
     }
 }
-BENCHMARK(BM_SimulatedCameraDefaultRate)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_SimulatedCamera)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // How fast the simulated sensor produces with biases turned to the most events
-// (lowest thresholds, shortest refractory period, most noise): events per CPU second.
+// (lowest thresholds, shortest refractory period, widest bandwidth; noise as the
+// argument): events per CPU second, and the rate of the stream it made.
 static void BM_SimulatedSensorCapacity(benchmark::State &state)
 {
     auto biases = std::make_shared<BiasesTool>();
     biases->setIntValue("on_threshold", -100);
     biases->setIntValue("off_threshold", -100);
     biases->setIntValue("refractory_period", -100);
+    biases->setIntValue("bandwidth", 100);
     biases->setIntValue("noise_level", int(state.range(0)));
     SimulatedSource source(1280, 720, 7, biases, std::make_shared<TriggerInTool>());
     std::vector<Event2D> events;
@@ -168,6 +181,37 @@ static void BM_SimulatedSensorCapacity(benchmark::State &state)
     state.counters["stream_Mev_s"] = double(produced) / (double(t) / 1e6) / 1e6; // rate of the stream it made
 }
 BENCHMARK(BM_SimulatedSensorCapacity)->Arg(0)->Arg(100)->MinTime(3.0)->Unit(benchmark::kMillisecond);
+
+// The producer's work for a replay camera of a 50 M events/s recording, as fast as
+// it goes (no pacing): reading ahead, shifting to camera time and slicing. CPU
+// time per event tells how much of a core real time needs, whatever the load.
+static void BM_ReplayProducerWork(benchmark::State &state)
+{
+    vxtest::ScopedCameraFolder folder(false);
+    const std::string path = replayRecording(folder, "dense", 50e6);
+    std::string error;
+    std::unique_ptr<ReplaySource> source = ReplaySource::open(path, &error);
+    if (!source) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    LiveSlicer slicer(33333);
+    std::vector<Event2D> events, batch;
+    std::vector<EventTriggerIn> triggers;
+    source->startAt(0);
+    slicer.begin(0);
+    uint64_t t = 0, produced = 0;
+    for (auto _ : state) {
+        events.clear();
+        source->produce(t, t + 2000, events, triggers);
+        t += 2000;
+        slicer.add(events.data(), events.data() + events.size(), t);
+        slicer.fetch(batch);
+        produced += events.size();
+    }
+    state.SetItemsProcessed(int64_t(produced));
+}
+BENCHMARK(BM_ReplayProducerWork)->MinTime(3.0)->Unit(benchmark::kMicrosecond);
 
 // A replay camera of a 50 M events/s recording to a live loop that accumulates
 // every batch: nothing may be skipped.

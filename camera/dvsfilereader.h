@@ -2,6 +2,7 @@
 
 #include "camera/dvsfileinfo.h"
 #include "camera/event2d.h"
+#include "camera/operationcontrol.h"
 
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,27 @@ public:
     // Renders the closed range [start, end] as a video file.
     virtual bool exportVideo(uint64_t start, uint64_t end, const std::string &outPath) = 0;
     virtual bool getFileInfo(DvsFileInfo &info) = 0;
+
+    // The long operations again, followed and stoppable through `control`: progress
+    // of the index rebuild (when open() has to rebuild it), of the cut and of the
+    // export; a cancelled one returns false and leaves no file behind. Damaged parts
+    // skipped on the way are noted in the control. Readers without support run the
+    // plain operation.
+    virtual bool open(OperationControl &control)
+    {
+        (void)control;
+        return open();
+    }
+    virtual bool cut(uint64_t start, uint64_t end, const std::string &outPath, OperationControl &control)
+    {
+        (void)control;
+        return cut(start, end, outPath);
+    }
+    virtual bool exportVideo(uint64_t start, uint64_t end, const std::string &outPath, OperationControl &control)
+    {
+        (void)control;
+        return exportVideo(start, end, outPath);
+    }
 };
 
 } // namespace vexadin

@@ -1,5 +1,7 @@
 #include "driver/antiflickertool.h"
 
+#include "driver/pixelprefetch.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -114,14 +116,17 @@ void AntiFlickerTool::apply(std::vector<Event2D> &events, uint64_t, uint64_t)
         s.minPeriodUs = uint32_t(1000000 / high);
         s.maxPeriodUs = low <= high ? uint32_t(1000000 / low) : 0;
         s.duty = std::clamp(double(floatValue("duty_cycle")), 0.0, 100.0) / 100.0;
-        // Events closer than a quarter of the shortest period belong to one burst.
-        s.burstGapUs = std::clamp<uint32_t>(uint32_t(250000 / high), 100, 2000);
+        // Same-polarity events closer than half the shortest period belong to one
+        // burst: the slow tail of a burst must not start a new one.
+        s.burstGapUs = std::max<uint32_t>(uint32_t(500000 / high), 100);
     });
     if (!s.enabled)
         return;
 
     auto out = events.begin();
-    for (const Event2D &e : events) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        prefetchPixel(s.pixels, events, i, s.width, s.height);
+        const Event2D e = events[i];
         if (e.x >= s.width || e.y >= s.height) {
             *out++ = e; // not ours to judge; the sensor never gives such events
             continue;

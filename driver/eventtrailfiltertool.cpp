@@ -1,5 +1,7 @@
 #include "driver/eventtrailfiltertool.h"
 
+#include "driver/pixelprefetch.h"
+
 #include <algorithm>
 
 namespace vexadin {
@@ -59,7 +61,9 @@ void EventTrailFilterTool::apply(std::vector<Event2D> &events, uint64_t, uint64_
         return;
 
     auto out = events.begin();
-    for (const Event2D &e : events) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        prefetchPixel(s.pixels, events, i, s.width, s.height);
+        const Event2D e = events[i];
         if (e.x >= s.width || e.y >= s.height) {
             *out++ = e; // not ours to judge; the sensor never gives such events
             continue;

@@ -57,6 +57,19 @@ bool triggerByTime(const EventTriggerIn &e, uint64_t t)
     return e.timestamp < t;
 }
 
+// Thrown out of an index rebuild whose control was cancelled.
+struct RebuildCancelled {};
+
+// Share of the closed range [start, end] passed once everything up to `reached`
+// is done.
+double shareDone(uint64_t start, uint64_t end, uint64_t reached)
+{
+    if (end <= start)
+        return 1.0;
+    reached = std::min(std::max(reached, start), end);
+    return double(reached - start) / double(end - start);
+}
+
 // Block index of an opened recording. Shared (read-only apart from the damage
 // marks) by all threads and by sibling readers of the same file.
 struct Index {
@@ -134,13 +147,16 @@ struct RawFileReader::Impl {
         return index;
     }
 
-    std::shared_ptr<Index> ensureIndex()
+    std::shared_ptr<Index> ensureIndex(OperationControl *control = nullptr)
     {
         std::lock_guard<std::mutex> lock(openMutex);
         if (index || openFailed)
             return index;
         try {
-            index = loadIndex();
+            index = loadIndex(control);
+        } catch (const RebuildCancelled &) {
+            // Not a property of the file: a later open() may try again.
+            reportFailure(DriverLogLevel::Info, path + ": index rebuild cancelled");
         } catch (const RawFormatError &e) {
             openFailed = true;
             reportFailure(DriverLogLevel::Warning, std::string("cannot open recording: ") + e.what());
@@ -153,14 +169,14 @@ struct RawFileReader::Impl {
 
     // ---- index -------------------------------------------------------------
 
-    std::shared_ptr<Index> loadIndex()
+    std::shared_ptr<Index> loadIndex(OperationControl *control)
     {
         auto ix = std::make_shared<Index>();
         std::string whyNot;
         if (!readFooter(*ix, whyNot)) {
             ix = std::make_shared<Index>();
             ix->rebuilt = true;
-            scan(*ix);
+            scan(*ix, control);
             std::string line = path + ": footer index " + whyNot + "; rebuilt the index by scanning " +
                                std::to_string(ix->blocks.size()) + " block headers";
             if (!ix->scanProblems.empty())
@@ -254,12 +270,24 @@ struct RawFileReader::Impl {
         return true;
     }
 
+    // Stops a rebuild whose control was cancelled; otherwise reports the share of the
+    // file's blocks scanned.
+    void scanCheckpoint(OperationControl *control, uint64_t pos)
+    {
+        if (!control)
+            return;
+        if (control->cancelled())
+            throw RebuildCancelled{};
+        control->report(shareDone(parsed.size, fileSize, pos));
+    }
+
     // Rebuilds the index from the self-describing block headers.
-    void scan(Index &ix)
+    void scan(Index &ix, OperationControl *control)
     {
         uint64_t pos = parsed.size;
         uint8_t h[kBlockHeaderSize];
         while (pos < fileSize) {
+            scanCheckpoint(control, pos);
             const size_t got = file.readAtMost(pos, h, kBlockHeaderSize);
             if (got >= 4 && std::memcmp(h, kIndexMagic, 4) == 0)
                 break; // the (unusable) footer index starts here
@@ -292,7 +320,7 @@ struct RawFileReader::Impl {
                                           std::to_string(pos) + ")");
                 break;
             }
-            const uint64_t next = findNextBlock(pos + 1);
+            const uint64_t next = findNextBlock(pos + 1, control);
             ix.scanProblems.push_back("unreadable bytes from byte " + std::to_string(pos) + " to " +
                                       (next == ~uint64_t(0) ? std::string("the end") : std::to_string(next)) +
                                       " (" + why + ")");
@@ -300,9 +328,11 @@ struct RawFileReader::Impl {
                 break;
             pos = next;
         }
+        if (control)
+            control->report(1.0);
     }
 
-    uint64_t findNextBlock(uint64_t from)
+    uint64_t findNextBlock(uint64_t from, OperationControl *control)
     {
         constexpr uint64_t kChunk = 1u << 20;
         if (from >= fileSize)
@@ -311,6 +341,7 @@ struct RawFileReader::Impl {
         std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk + kBlockHeaderSize, fileSize - from)));
         uint64_t off = from;
         while (off + kBlockHeaderSize <= fileSize) {
+            scanCheckpoint(control, off); // a long stretch of garbage takes a while
             const size_t n = file.readAtMost(off, buf.data(), buf.size());
             if (n < kBlockHeaderSize)
                 break;
@@ -551,7 +582,13 @@ std::unique_ptr<RawFileReader> RawFileReader::sibling() const
 
 bool RawFileReader::open()
 {
-    const auto ix = d->ensureIndex();
+    OperationControl control;
+    return open(control);
+}
+
+bool RawFileReader::open(OperationControl &control)
+{
+    const auto ix = d->ensureIndex(&control);
     if (!ix)
         return false;
     std::lock_guard<std::mutex> lock(d->cursorMutex);
@@ -660,17 +697,50 @@ std::shared_ptr<std::vector<EventTriggerIn>> RawFileReader::readTriggers(uint64_
 
 bool RawFileReader::forEachBlockInRange(uint64_t start, uint64_t endInclusive, const BlockCallback &fn)
 {
+    return forEachBlockInRange(start, endInclusive, fn, nullptr);
+}
+
+bool RawFileReader::forEachBlockInRange(uint64_t start, uint64_t endInclusive, const BlockCallback &fn,
+                                        OperationControl *control)
+{
     const auto ix = d->ensureIndex();
     if (!ix)
         return false;
     if (ix->empty() || endInclusive < start)
         return true;
+    // Progress over the part of the range the recording covers.
+    const uint64_t from = std::max(start, ix->start());
+    const uint64_t to = std::max(from, std::min(endInclusive, ix->end()));
+    // A run of damaged blocks is one gap: noted when the next good block (or the end) comes.
+    bool gapOpen = false;
+    OperationControl::Range gap;
+    const auto closeGap = [&] {
+        if (gapOpen && control)
+            control->noteUnreadable(gap.first, gap.last);
+        gapOpen = false;
+    };
     try {
         Scratch s;
         const size_t last = ix->firstStartingAfter(endInclusive);
         for (size_t i = ix->firstEndingAtOrAfter(start); i < last; ++i) {
-            if (!d->decodeBlock(*ix, i, s, true))
+            if (control) {
+                if (control->cancelled()) {
+                    t_lastError = d->path + ": cancelled";
+                    return false;
+                }
+                control->report(shareDone(from, to, ix->blocks[i].firstTimestamp));
+            }
+            if (!d->decodeBlock(*ix, i, s, true)) {
+                const RawBlockInfo &b = ix->blocks[i];
+                const uint64_t first = std::max(b.firstTimestamp, start);
+                const uint64_t lastTs = std::min(b.lastTimestamp, endInclusive);
+                if (!gapOpen)
+                    gap.first = first;
+                gap.last = lastTs;
+                gapOpen = true;
                 continue;
+            }
+            closeGap();
             const Event2D *eb = s.events.data(), *ee = eb + s.eventCount;
             const EventTriggerIn *tb = s.triggers.data(), *te = tb + s.triggerCount;
             const Event2D *elo = std::lower_bound(eb, ee, start, byTime);
@@ -682,6 +752,7 @@ bool RawFileReader::forEachBlockInRange(uint64_t start, uint64_t endInclusive, c
             if (!fn(elo, ehi, tlo, thi))
                 return false;
         }
+        closeGap();
         return true;
     } catch (const std::exception &e) {
         reportFailure(DriverLogLevel::Warning, d->path + ": reading blocks failed: " + e.what());
@@ -690,6 +761,12 @@ bool RawFileReader::forEachBlockInRange(uint64_t start, uint64_t endInclusive, c
 }
 
 bool RawFileReader::cut(uint64_t start, uint64_t end, const std::string &outPath)
+{
+    OperationControl control;
+    return cut(start, end, outPath, control);
+}
+
+bool RawFileReader::cut(uint64_t start, uint64_t end, const std::string &outPath, OperationControl &control)
 {
     const auto ix = d->ensureIndex();
     if (!ix)
@@ -738,10 +815,14 @@ bool RawFileReader::cut(uint64_t start, uint64_t end, const std::string &outPath
                     eb = run;
                 }
                 return writeOk;
-            });
+            },
+            &control);
         const bool closed = writer.close();
         ok = iterated && writeOk && closed;
-        if (!ok && !writer.lastError().empty())
+        if (control.cancelled()) {
+            ok = false;
+            reportFailure(DriverLogLevel::Info, "cut of " + d->path + " to " + outPath + " cancelled");
+        } else if (!ok && !writer.lastError().empty())
             t_lastError = writer.lastError(); // logged by the writer
         else if (!ok)
             reportFailure(DriverLogLevel::Warning, "cut of " + d->path + " to " + outPath + " failed: " + t_lastError);
@@ -750,12 +831,22 @@ bool RawFileReader::cut(uint64_t start, uint64_t end, const std::string &outPath
         reportFailure(DriverLogLevel::Warning, "cut of " + d->path + ": cannot rename " + tmp + " to " + outPath);
         ok = false;
     }
-    if (!ok)
+    if (!ok) {
         ::unlink(tmp.c_str());
-    return ok;
+        return false;
+    }
+    control.report(1.0);
+    return true;
 }
 
 bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string &outPath)
+{
+    OperationControl control;
+    return exportVideo(start, end, outPath, control);
+}
+
+bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string &outPath,
+                                OperationControl &control)
 {
     if (!d->ensureIndex())
         return false;
@@ -772,7 +863,7 @@ bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string 
         options = d->videoOptions;
     }
     try {
-        return exportEventVideo(*own, start, end, outPath, options);
+        return exportEventVideo(*own, start, end, outPath, options, nullptr, &control);
     } catch (const std::exception &e) {
         reportFailure(DriverLogLevel::Warning, "video export of " + d->path + " failed: " + e.what());
     }
@@ -856,7 +947,7 @@ bool RawFileReader::indexRebuilt() const
     return ix && ix->rebuilt;
 }
 
-bool RawFileReader::verifyAll(std::vector<std::string> *problems)
+bool RawFileReader::verifyAll(std::vector<std::string> *problems, OperationControl *control)
 {
     const auto ix = d->ensureIndex();
     if (!ix) {
@@ -870,6 +961,13 @@ bool RawFileReader::verifyAll(std::vector<std::string> *problems)
     try {
         Scratch s;
         for (size_t i = 0; i < ix->blocks.size(); ++i) {
+            if (control) {
+                if (control->cancelled()) {
+                    t_lastError = d->path + ": check cancelled";
+                    return false;
+                }
+                control->report(double(i) / double(ix->blocks.size()));
+            }
             if (!d->decodeBlock(*ix, i, s, true)) {
                 sound = false;
                 if (problems)
@@ -882,6 +980,8 @@ bool RawFileReader::verifyAll(std::vector<std::string> *problems)
         reportFailure(DriverLogLevel::Warning, d->path + ": out of memory while checking");
         return false;
     }
+    if (control)
+        control->report(1.0);
     return sound;
 }
 

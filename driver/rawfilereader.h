@@ -51,6 +51,9 @@ public:
     // Loads the footer index (or rebuilds it by scanning when the footer is missing or
     // damaged). Other operations call it on first use; calling it again is harmless.
     bool open() override;
+    // As open(); a rebuild reports the share of the file scanned and stops when the
+    // control is cancelled (open() may then be called again).
+    bool open(OperationControl &control) override;
     bool getStartTimestamp(uint64_t &timestamp) override;
     bool getEndTimestamp(uint64_t &timestamp) override;
     // False when the recording holds nothing at or after timestamp (or is empty).
@@ -61,9 +64,13 @@ public:
     // Refuses end < start, a range outside the recording, and outPath naming this file.
     // Writes to a temporary name in the output folder and renames on success only.
     bool cut(uint64_t start, uint64_t end, const std::string &outPath) override;
+    // Progress is the share of [start, end] (within the recording) written.
+    bool cut(uint64_t start, uint64_t end, const std::string &outPath, OperationControl &control) override;
     // Closed range [start, end]; delegates to exportEventVideo() with the options set below,
     // on a second reader of the same file.
     bool exportVideo(uint64_t start, uint64_t end, const std::string &outPath) override;
+    bool exportVideo(uint64_t start, uint64_t end, const std::string &outPath,
+                     OperationControl &control) override;
     bool getFileInfo(DvsFileInfo &info) override;
 
     void setVideoExportOptions(const VideoExportOptions &options);
@@ -80,6 +87,11 @@ public:
                                              const EventTriggerIn *triggersBegin,
                                              const EventTriggerIn *triggersEnd)>;
     bool forEachBlockInRange(uint64_t start, uint64_t endInclusive, const BlockCallback &fn);
+    // The same, checking `control` (may be null) before every block: a cancelled control
+    // stops the iteration (false); each damaged block is noted as unreadable, and the
+    // share of the range passed is reported.
+    bool forEachBlockInRange(uint64_t start, uint64_t endInclusive, const BlockCallback &fn,
+                             OperationControl *control);
 
     const std::string &path() const;
     const RawFileHeader &header() const;
@@ -95,7 +107,8 @@ public:
     // Reads and checks every block (checksums, counts, coordinates, time order).
     // Appends one line per problem (damaged block, rebuilt index, trailing garbage)
     // to problems when given. True when the file is entirely sound.
-    bool verifyAll(std::vector<std::string> *problems);
+    // With a control: progress by blocks checked; cancelled, it stops and answers false.
+    bool verifyAll(std::vector<std::string> *problems, OperationControl *control = nullptr);
 
     // Message of the last failure of a reader call made by the calling thread
     // (per thread, so concurrent callers never see each other's text).

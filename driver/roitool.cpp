@@ -68,12 +68,15 @@ void RoiTool::apply(std::vector<Event2D> &events, uint64_t, uint64_t)
         return;
     const unsigned x0 = unsigned(x_), y0 = unsigned(y_);
     const unsigned w = unsigned(width_), h = unsigned(height_);
-    // Unsigned differences: one comparison per axis.
-    events.erase(std::remove_if(events.begin(), events.end(),
-                                [&](const Event2D &e) {
-                                    return unsigned(e.x) - x0 >= w || unsigned(e.y) - y0 >= h;
-                                }),
-                 events.end());
+    // Unsigned differences: one comparison per axis. Every event is written and
+    // only the kept ones advance, so that no branch depends on the scene.
+    size_t kept = 0;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const Event2D e = events[i];
+        events[kept] = e;
+        kept += (unsigned(e.x) - x0 < w) & (unsigned(e.y) - y0 < h);
+    }
+    events.resize(kept);
 }
 
 } // namespace vexadin

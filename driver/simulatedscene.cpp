@@ -1,10 +1,17 @@
 #include "driver/simulatedscene.h"
 
+#include "driver/sceneshape.h"
+#include "driver/splitmixrandom.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
+
+#include <stdlib.h>
+#include <sys/mman.h>
 
 namespace vexadin {
 
@@ -28,140 +35,22 @@ constexpr double kMismatchLimit = 0.45;
 constexpr double kLeakShare = 0.1;      // of the background activity: leak, always ON
 constexpr double kLampPeriodUs = 10000; // 100 Hz
 constexpr double kNominalCutoffHz = 300.0;
-constexpr uint64_t kCalendarSteps = 256;
+constexpr uint64_t kCalendarSteps = 256; // fewer than the 2^14 a pixel can tell apart
+constexpr double kMaxNoiseHz = 50.0; // per pixel, whatever the settings
+constexpr uint64_t kNoiseSalt = 0x6e6f697365ULL;
 
-// ---- small deterministic random numbers (splitmix64) ----
-uint64_t mix(uint64_t z)
+// The whole columns 0..count-1 that lie in [u0, u1]; false when none. Clipped
+// before any conversion to int, whatever the line gave.
+bool clipColumns(double u0, double u1, int count, int &first, int &last)
 {
-    z += 0x9e3779b97f4a7c15ULL;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-}
-
-class Random {
-public:
-    explicit Random(uint64_t seed) : state_(seed) {}
-    uint64_t next() { return mix(state_++ * 0x9e3779b97f4a7c15ULL + 0x632be59bd9b4e019ULL); }
-    double uniform() { return (next() >> 11) * (1.0 / 9007199254740992.0); } // [0, 1)
-    uint32_t below(uint32_t n) { return uint32_t((next() >> 32) * n >> 32); }
-    double normal()
-    {
-        const double u1 = 1.0 - uniform(); // (0, 1]
-        const double u2 = uniform();
-        return std::sqrt(-2.0 * std::log(u1)) * std::cos(2 * kPi * u2);
-    }
-    uint64_t poisson(double mean)
-    {
-        if (!(mean > 0))
-            return 0;
-        if (mean > 40) {
-            const double n = std::round(mean + std::sqrt(mean) * normal());
-            return n > 0 ? uint64_t(n) : 0;
-        }
-        const double limit = std::exp(-mean);
-        uint64_t k = 0;
-        for (double p = uniform(); p > limit; p *= uniform())
-            ++k;
-        return k;
-    }
-
-private:
-    uint64_t state_;
-};
-
-// ---- the analytic scene ----
-
-// A convex shape moving across the sensor: a disc or a (rotating) box whose
-// centre bounces between the edges of its travel area.
-struct Shape {
-    bool disc = true;
-    double halfW = 0, halfH = 0; // radius in halfW for a disc
-    double startX = 0, startY = 0;
-    double vx = 0, vy = 0;       // px per µs
-    double angle0 = 0, omega = 0; // rad, rad per µs
-    double minX = 0, maxX = 0, minY = 0, maxY = 0; // travel area of the centre
-    float level = 0;             // log intensity
-    float tint[3] = {1, 1, 1};   // B, G, R share of the brightness
-
-    double reach() const { return disc ? halfW : std::hypot(halfW, halfH); }
-    double maxSpeed() const { return std::hypot(vx, vy) + std::fabs(omega) * reach(); }
-};
-
-struct Pose {
-    double cx, cy, c, s; // centre, cos and sin of the angle
-};
-
-// Position along [lo, hi] of a point moving at v and bouncing at both ends.
-double bounce(double start, double v, double t, double lo, double hi)
-{
-    const double length = hi - lo;
-    if (length <= 0)
-        return lo;
-    const double s = std::fmod(start - lo + v * t, 2 * length);
-    const double folded = s < 0 ? s + 2 * length : s;
-    return lo + (folded <= length ? folded : 2 * length - folded);
-}
-
-Pose poseAt(const Shape &sh, double t)
-{
-    const double a = sh.angle0 + sh.omega * t;
-    return {bounce(sh.startX, sh.vx, t, sh.minX, sh.maxX),
-            bounce(sh.startY, sh.vy, t, sh.minY, sh.maxY), std::cos(a), std::sin(a)};
-}
-
-// The part [u0, u1] of the line (px, py) + u (dx, dy) inside the shape; false
-// when the line misses it. Used for the sensor's rows and the picture's rows
-// alike, so events and picture agree on every edge.
-bool lineInside(const Shape &sh, const Pose &p, double px, double py, double dx, double dy,
-                double &u0, double &u1)
-{
-    const double ox = px - p.cx, oy = py - p.cy;
-    if (sh.disc) {
-        const double a = dx * dx + dy * dy;
-        const double b = ox * dx + oy * dy;
-        const double c = ox * ox + oy * oy - sh.halfW * sh.halfW;
-        if (a <= 0)
-            return false;
-        const double disc = b * b - a * c;
-        if (disc < 0)
-            return false;
-        const double r = std::sqrt(disc);
-        u0 = (-b - r) / a;
-        u1 = (-b + r) / a;
-        return true;
-    }
-    // Box: |local x| <= halfW and |local y| <= halfH, both linear in u.
-    u0 = -std::numeric_limits<double>::infinity();
-    u1 = std::numeric_limits<double>::infinity();
-    const double slabs[2][3] = {{ox * p.c + oy * p.s, dx * p.c + dy * p.s, sh.halfW},
-                                {-ox * p.s + oy * p.c, -dx * p.s + dy * p.c, sh.halfH}};
-    for (const auto &slab : slabs) {
-        const double b = slab[0], a = slab[1], h = slab[2];
-        if (std::fabs(a) < 1e-12) {
-            if (std::fabs(b) > h)
-                return false;
-            continue;
-        }
-        double lo = (-h - b) / a, hi = (h - b) / a;
-        if (lo > hi)
-            std::swap(lo, hi);
-        u0 = std::max(u0, lo);
-        u1 = std::min(u1, hi);
-    }
-    return u0 <= u1;
-}
-
-// Signed distance from the outline (negative inside); only its zero crossing
-// between two poses is used, to interpolate when an edge passes a pixel.
-double signedDistance(const Shape &sh, const Pose &p, double x, double y)
-{
-    const double ox = x - p.cx, oy = y - p.cy;
-    if (sh.disc)
-        return std::hypot(ox, oy) - sh.halfW;
-    const double qx = std::fabs(ox * p.c + oy * p.s) - sh.halfW;
-    const double qy = std::fabs(-ox * p.s + oy * p.c) - sh.halfH;
-    return std::hypot(std::max(qx, 0.0), std::max(qy, 0.0)) + std::min(std::max(qx, qy), 0.0);
+    if (!(u0 <= u1))
+        return false;
+    const double a = std::max(0.0, std::ceil(u0)), b = std::min(double(count - 1), std::floor(u1));
+    if (!(a <= b))
+        return false;
+    first = int(a);
+    last = int(b);
+    return true;
 }
 
 // Pixel columns first..last (inclusive) of one row inside a shape; empty when first > last.
@@ -173,7 +62,7 @@ struct Span {
 // The outline of every shape at one moment, row by row.
 struct Outlines {
     double t = 0;
-    std::vector<Pose> poses;
+    std::vector<SceneShape::Pose> poses;
     std::vector<int> firstRow, lastRow;   // per shape
     std::vector<std::vector<Span>> spans; // per shape, rows firstRow..lastRow
 
@@ -186,28 +75,68 @@ struct Outlines {
 };
 
 // What a pixel's photoreceptor and change detector hold. Levels are log intensity.
-struct Pixel {
+// 32 bytes, so that a pixel is one cache line's business.
+struct alignas(32) Pixel {
     double tChange = 0;  // when the input last changed
     double tLast = -1e18; // last event, for the refractory period
     float start = 0;     // filtered level at tChange
     float target = 0;    // input level since tChange
     float ref = 0;       // level at the last event (the reset)
     int8_t mismatchOn = 0, mismatchOff = 0; // in kMismatchStep
-    uint8_t scheduled = 0; // listed in the calendar, under slotStep
-    uint32_t slotStep = 0; // low bits of the grid step it is listed under
-};
+    // Calendar listing: bits 14-15 the state (0 not listed, 1 listed, 2 kept in
+    // the step being worked on), bits 0-13 the low bits of the step it is listed
+    // under (entries never wait longer than the calendar's length).
+    uint16_t slot = 0;
 
-// Background noise does not touch the pixel's state: that keeps it cheap at high
-// noise levels (one random pixel each), and at real noise levels the reset it
-// would cause, or a second one inside a refractory period, is rare. Hot pixels
-// fire often enough for their refractory period to matter, so they go through it.
-enum ChangeKind : uint8_t { InputChange, HotOff, HotOn, NoiseOff, NoiseOn };
+    unsigned listing() const { return slot >> 14; }
+    bool listedAt(uint64_t step) const { return (slot & kSlotMask) == (step & kSlotMask); }
+    void list(uint64_t step, unsigned state) { slot = uint16_t((step & kSlotMask) | (state << 14)); }
+    static constexpr uint16_t kSlotMask = 0x3fff;
+};
+static_assert(sizeof(Pixel) == 32, "one pixel per half cache line");
+
+// Hot pixel events go through the pixel like any event (reset, refractory period).
+enum ChangeKind : uint8_t { InputChange, HotOff, HotOn };
 
 struct Change {
     double t;
     uint32_t pixel;
     float target;
     ChangeKind kind;
+};
+
+// The pixel array is large (tens of MB at 1280 x 720) and its first use would
+// fault in every page; huge pages, where the system offers them, save most of that.
+template <class T>
+struct HugePageAllocator {
+    using value_type = T;
+    HugePageAllocator() = default;
+    template <class U>
+    HugePageAllocator(const HugePageAllocator<U> &) {}
+    T *allocate(size_t n)
+    {
+        constexpr size_t kHuge = size_t(2) << 20;
+        const size_t bytes = std::max<size_t>(n * sizeof(T), 1);
+        if (bytes < kHuge)
+            return static_cast<T *>(::operator new(bytes, std::align_val_t(alignof(T))));
+        void *p = nullptr;
+        const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+        if (posix_memalign(&p, kHuge, rounded) != 0)
+            throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+        madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, size_t n)
+    {
+        if (std::max<size_t>(n * sizeof(T), 1) < (size_t(2) << 20))
+            ::operator delete(p, std::align_val_t(alignof(T)));
+        else
+            std::free(p);
+    }
+    bool operator==(const HugePageAllocator &) const { return true; }
+    bool operator!=(const HugePageAllocator &) const { return false; }
 };
 
 struct LampPixel {
@@ -226,7 +155,7 @@ struct SimulatedScene::Impl {
     uint64_t seed = 0;
 
     // Constant after construction: may be read by renderBgr() on another thread.
-    std::vector<Shape> shapes; // bottom to top
+    std::vector<SceneShape> shapes; // bottom to top
     double bgLevel0 = 0, bgSlopeX = 0, bgSlopeY = 0;
     float bgTint[3] = {1, 1, 1};
     double lampX = 0, lampY = 0, lampRadius = 0, lampPhaseUs = 0;
@@ -240,7 +169,7 @@ struct SimulatedScene::Impl {
     double maxShapeSpeed = 0; // px per µs
 
     // Producer state.
-    std::vector<Pixel> pixels;
+    std::vector<Pixel, HugePageAllocator<Pixel>> pixels;
     std::vector<LampPixel> lamp;
     // Pixels with an event to come, listed under the grid step of its time (ring
     // of kCalendarSteps; a later one is listed at the ring's end and moved on).
@@ -249,15 +178,18 @@ struct SimulatedScene::Impl {
     size_t nextChange = 0;
     std::vector<uint32_t> counts;
     std::vector<Event2D> pending; // events of the range being worked out, unsorted
+    std::vector<uint32_t> noiseCount; // per microsecond of that range
+    std::vector<uint64_t> noiseState;
     Outlines stepStart, subStepEnd;
     bool started = false;
-    uint64_t now = 0;                           // everything before is delivered
-    uint64_t builtStep = ~uint64_t(0);          // grid step whose changes are built
+    uint64_t now = 0;       // everything before is delivered
+    uint64_t builtStep = 0; // grid step whose changes are built
+    bool stepBuilt = false; // false: none yet since the last reset
     Model model{};
 
     mutable std::mutex renderMutex; // guards the cached background picture
     mutable std::vector<uint8_t> background;
-    mutable std::vector<double> backgroundKey;
+    mutable std::vector<double> backgroundKey, previousKey;
 
     void buildScene();
     float backgroundLevel(int x, int y) const
@@ -298,7 +230,8 @@ struct SimulatedScene::Impl {
         const double dt = t - p.tChange;
         if (dt >= kSettledTaus * model.tauUs)
             return p.target;
-        return float(p.target + (p.start - p.target) * std::exp(-dt / model.tauUs));
+        // Single precision is plenty for a level and quicker.
+        return p.target + (p.start - p.target) * std::exp(float(-dt / model.tauUs));
     }
     float onThreshold(const Pixel &p) const
     {
@@ -314,11 +247,18 @@ struct SimulatedScene::Impl {
             return;
         const uint64_t step = std::min(uint64_t(due) / kStepUs, currentStep + kCalendarSteps - 1);
         Pixel &p = pixels[index];
-        if (p.scheduled && p.slotStep == uint32_t(step))
+        if (p.listing() && p.listedAt(step))
             return;
-        p.scheduled = 1;
-        p.slotStep = uint32_t(step);
+        p.list(step, 1);
         calendar[step % kCalendarSteps].push_back(index);
+    }
+    void prefetch(uint32_t index) const
+    {
+#if defined(__GNUC__)
+        __builtin_prefetch(&pixels[index], 1);
+#else
+        (void)index;
+#endif
     }
     void emit(uint32_t index, bool on, double t)
     {
@@ -333,7 +273,7 @@ void SimulatedScene::Impl::buildScene()
     // sizes and speeds with the mean scale, so a smaller sensor sees the same scene.
     const double sx = width / 1280.0, sy = height / 720.0;
     const double s = std::sqrt(sx * sy);
-    Random rnd(mix(seed ^ 0x5ce7e5ce7eULL));
+    SplitMixRandom rnd(SplitMixRandom::mix(seed ^ 0x5ce7e5ce7eULL));
     const double perSecond = 1e-6;
 
     struct Spec {
@@ -354,7 +294,7 @@ void SimulatedScene::Impl::buildScene()
         {false, 15, 15, 600, 100, 1100, 640, 0, 4.0, 1.3f, {0.4f, 1.0f, 1.0f}},
     };
     for (const Spec &sp : specs) {
-        Shape sh;
+        SceneShape sh;
         sh.disc = sp.disc;
         sh.halfW = sp.halfW * s;
         sh.halfH = sp.halfH * s;
@@ -414,13 +354,19 @@ void SimulatedScene::Impl::buildScene()
     }
 
     pixels.resize(size_t(width) * height);
+    // Mismatch: close to normal (a sum of four uniforms) and cheap, as there are
+    // two per pixel; the sum's tails end at 3.5 sigma anyway.
+    const double toSteps = kMismatchSigma / kMismatchStep * std::sqrt(3.0) / 65536.0;
+    const int limit = int(kMismatchLimit / kMismatchStep);
+    auto mismatch = [&] {
+        const uint64_t r = rnd.next();
+        const int sum = int(r & 0xffff) + int((r >> 16) & 0xffff) + int((r >> 32) & 0xffff)
+                        + int(r >> 48) - 2 * 65535;
+        return int8_t(std::clamp(int(std::floor(sum * toSteps + 0.5)), -limit, limit));
+    };
     for (Pixel &p : pixels) {
-        auto draw = [&] {
-            const double m = std::clamp(rnd.normal() * kMismatchSigma, -kMismatchLimit, kMismatchLimit);
-            return int8_t(std::lround(m / kMismatchStep));
-        };
-        p.mismatchOn = draw();
-        p.mismatchOff = draw();
+        p.mismatchOn = mismatch();
+        p.mismatchOff = mismatch();
     }
     const int r = int(std::ceil(lampRadius));
     for (int y = std::max(0, int(lampY) - r); y <= std::min(int(height) - 1, int(lampY) + r); ++y)
@@ -439,8 +385,8 @@ void SimulatedScene::Impl::outlinesAt(double t, Outlines &o) const
     o.lastRow.resize(shapes.size());
     o.spans.resize(shapes.size());
     for (size_t i = 0; i < shapes.size(); ++i) {
-        const Shape &sh = shapes[i];
-        const Pose p = poseAt(sh, t);
+        const SceneShape &sh = shapes[i];
+        const SceneShape::Pose p = sh.poseAt(t);
         o.poses[i] = p;
         const double reach = sh.reach();
         const int first = std::max(0, int(std::ceil(p.cy - reach)));
@@ -451,11 +397,11 @@ void SimulatedScene::Impl::outlinesAt(double t, Outlines &o) const
         rows.assign(size_t(std::max(0, last - first + 1)), Span{});
         for (int y = first; y <= last; ++y) {
             double u0, u1;
-            if (!lineInside(sh, p, 0, y, 1, 0, u0, u1))
+            if (!sh.lineInside(p, 0, y, 1, 0, u0, u1))
                 continue;
             Span &span = rows[size_t(y - first)];
-            span.first = std::max(0, int(std::ceil(u0)));
-            span.last = std::min(int(width) - 1, int(std::floor(u1)));
+            if (!clipColumns(u0, u1, width, span.first, span.last))
+                span = Span{};
         }
     }
 }
@@ -480,7 +426,7 @@ void SimulatedScene::Impl::reset(uint64_t t)
             p.start = p.target = p.ref = level;
             p.tChange = double(t);
             p.tLast = -1e18;
-            p.scheduled = 0;
+            p.slot = 0;
         }
     }
     const bool lit = lampLit(double(t));
@@ -492,7 +438,7 @@ void SimulatedScene::Impl::reset(uint64_t t)
         slot.clear();
     changes.clear();
     nextChange = 0;
-    builtStep = ~uint64_t(0);
+    stepBuilt = false;
     now = t;
     started = true;
 }
@@ -510,8 +456,8 @@ void SimulatedScene::Impl::addShapeChanges(const Outlines &a, const Outlines &b)
             auto visit = [&](int x) {
                 if (sa.contains(x) == sb.contains(x) || inLamp(x, y))
                     return;
-                const double da = signedDistance(shapes[i], a.poses[i], x, y);
-                const double db = signedDistance(shapes[i], b.poses[i], x, y);
+                const double da = shapes[i].signedDistance(a.poses[i], x, y);
+                const double db = shapes[i].signedDistance(b.poses[i], x, y);
                 double f = da != db ? da / (da - db) : 0.5;
                 f = std::clamp(f, 0.0, 1.0);
                 const double t = std::min(a.t + f * dt, stepEnd);
@@ -542,9 +488,11 @@ void SimulatedScene::Impl::buildStep(uint64_t step)
     const double t0 = double(step * kStepUs), t1 = t0 + kStepUs;
     changes.clear();
     nextChange = 0;
-    if (builtStep + 1 != step || stepStart.poses.empty())
+    // The outlines at the step's start are the previous step's end, when there was one.
+    if (!stepBuilt || builtStep + 1 != step)
         outlinesAt(t0, stepStart);
     builtStep = step;
+    stepBuilt = true;
 
     const int subSteps = std::max(1, int(std::ceil(maxShapeSpeed * kStepUs / kMaxSubStepPx)));
     for (int k = 1; k <= subSteps; ++k) {
@@ -561,16 +509,8 @@ void SimulatedScene::Impl::buildStep(uint64_t step)
             changes.push_back({t, lp.index, lp.base + (lit ? lp.swing : 0.0f), InputChange});
     }
 
-    // Background activity and hot pixels, drawn for the whole step from its own seed.
-    Random rnd(mix(seed ^ mix(step)));
-    const uint32_t n = uint32_t(width) * height;
-    const uint64_t noise = rnd.poisson(model.noisePerPixelUs * n * kStepUs);
-    const double onShare = 0.5 + kLeakShare / 2;
-    for (uint64_t i = 0; i < noise; ++i) {
-        const uint32_t index = rnd.below(n);
-        const double t = t0 + rnd.uniform() * kStepUs;
-        changes.push_back({t, index, 0, rnd.uniform() < onShare ? NoiseOn : NoiseOff});
-    }
+    // Hot pixels, drawn for the whole step from its own seed.
+    SplitMixRandom rnd(SplitMixRandom::mix(seed ^ SplitMixRandom::mix(step)));
     for (const HotPixel &hp : hotPixels) {
         const uint64_t k = rnd.poisson(hp.rateHz * kStepUs * 1e-6);
         for (uint64_t i = 0; i < k; ++i)
@@ -616,8 +556,8 @@ double SimulatedScene::Impl::advance(uint32_t index, double from, double horizon
         if (on ? p.start >= level : p.start <= level) {
             crossing = p.tChange;
         } else {
-            const double ratio = double(p.start - p.target) / double(level - p.target); // > 1
-            crossing = p.tChange + model.tauUs * std::log(ratio);
+            const float ratio = (p.start - p.target) / (level - p.target); // > 1
+            crossing = p.tChange + model.tauUs * double(std::log(ratio));
             if (!(crossing <= p.tChange + kSettledTaus * model.tauUs))
                 return kNever; // too close to the input ever to fire
         }
@@ -637,14 +577,15 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
     const double start = double(from), horizon = double(to);
     const uint64_t step = from / kStepUs;
     pending.clear();
+    // Pixels are touched in no order of memory: asking for them a few changes
+    // ahead hides most of the cache misses.
+    constexpr size_t kAhead = 12;
     for (; nextChange < changes.size() && changes[nextChange].t < horizon; ++nextChange) {
+        if (nextChange + kAhead < changes.size())
+            prefetch(changes[nextChange + kAhead].pixel);
         const Change &c = changes[nextChange];
         if (c.t < start)
             continue; // before a quiet restart
-        if (c.kind >= NoiseOff) {
-            emit(c.pixel, c.kind == NoiseOn, c.t);
-            continue;
-        }
         advance(c.pixel, start, c.t);
         Pixel &p = pixels[c.pixel];
         if (c.kind == InputChange) {
@@ -663,15 +604,17 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
     std::vector<uint32_t> &due = calendar[step % kCalendarSteps];
     size_t kept = 0;
     for (size_t i = 0; i < due.size(); ++i) {
+        if (i + kAhead < due.size())
+            prefetch(due[i + kAhead]);
         const uint32_t index = due[i];
         Pixel &p = pixels[index];
-        if (p.scheduled != 1 || p.slotStep != uint32_t(step))
+        if (p.listing() != 1 || !p.listedAt(step))
             continue; // listed again elsewhere since, or a second entry here
-        p.scheduled = 0;
+        p.list(step, 0);
         const double next = advance(index, start, horizon);
         if (next < double((step + 1) * kStepUs)) {
             // Later in this step: stays listed here (marked 2 until the loop ends).
-            p.scheduled = 2;
+            p.list(step, 2);
             due[kept++] = index;
         } else {
             schedule(index, next, step);
@@ -679,25 +622,58 @@ void SimulatedScene::Impl::run(uint64_t from, uint64_t to, std::vector<Event2D> 
     }
     due.resize(kept);
     for (uint32_t index : due)
-        pixels[index].scheduled = 1;
+        pixels[index].list(step, 1);
 
-    // Into time order by microsecond, after what out holds already.
+    // Into time order by microsecond, after what out holds already. Background
+    // noise joins here: it does not touch the pixel state (cheap at high noise
+    // levels, and at real ones the reset it would cause, or a second noise event
+    // inside a refractory period, is rare). It is drawn microsecond by microsecond,
+    // each from a seed of its own, straight into its place.
     const size_t buckets = size_t(to - from);
     std::fill(counts.begin(), counts.begin() + buckets + 1, 0);
     for (const Event2D &e : pending)
         ++counts[size_t(e.timestamp - from) + 1];
+    const double noiseMean = model.noisePerPixelUs * double(width) * height;
+    size_t noise = 0;
+    if (noiseMean > 0) {
+        noiseCount.resize(buckets);
+        noiseState.resize(buckets);
+        const double limit = std::exp(-noiseMean);
+        for (size_t b = 0; b < buckets; ++b) {
+            SplitMixRandom rnd(SplitMixRandom::mix(seed ^ kNoiseSalt ^ SplitMixRandom::mix(from + b)));
+            noiseCount[b] = uint32_t(rnd.poisson(noiseMean, limit));
+            noiseState[b] = rnd.state();
+            counts[b + 1] += noiseCount[b];
+            noise += noiseCount[b];
+        }
+    }
     for (size_t i = 1; i <= buckets; ++i)
         counts[i] += counts[i - 1];
     const size_t base = out.size();
-    out.resize(base + pending.size());
+    out.resize(base + pending.size() + noise);
     for (const Event2D &e : pending)
         out[base + counts[size_t(e.timestamp - from)]++] = e;
+    if (noise == 0)
+        return;
+    const uint32_t pixelCount = uint32_t(width) * height;
+    // ON a little more often: leak events are ON.
+    const uint64_t onBelow = uint64_t((0.5 + kLeakShare / 2) * 4294967296.0);
+    for (size_t b = 0; b < buckets; ++b) {
+        SplitMixRandom rnd(noiseState[b]);
+        Event2D *slot = &out[base + counts[b]];
+        for (uint32_t k = 0; k < noiseCount[b]; ++k) {
+            const uint32_t index = rnd.below(pixelCount);
+            const bool on = (rnd.next() >> 32) < onBelow;
+            *slot++ = Event2D(uint16_t(index % width), uint16_t(index / width), uint8_t(on),
+                              from + b);
+        }
+    }
 }
 
 namespace {
 
 // Log level drawn at full scale (255 at gain 1).
-constexpr double kWhiteLevel = 1.5;
+constexpr double kWhiteLevel = 1.3;
 
 uint8_t channel(double level, float tint, double gain)
 {
@@ -706,15 +682,12 @@ uint8_t channel(double level, float tint, double gain)
 }
 
 // Frame columns of one row inside a shape, clipped to the frame; false when none.
-bool frameColumns(const Shape &sh, const Pose &p, const double m[6], int v, int frameWidth,
+bool frameColumns(const SceneShape &sh, const SceneShape::Pose &p, const double m[6], int v, int frameWidth,
                   int &first, int &last)
 {
     double u0, u1;
-    if (!lineInside(sh, p, m[1] * v + m[2], m[4] * v + m[5], m[0], m[3], u0, u1))
-        return false;
-    first = int(std::max(0.0, std::ceil(u0)));
-    last = int(std::min(double(frameWidth - 1), std::floor(u1)));
-    return first <= last;
+    return sh.lineInside(p, m[1] * v + m[2], m[4] * v + m[5], m[0], m[3], u0, u1)
+           && clipColumns(u0, u1, frameWidth, first, last);
 }
 
 } // namespace
@@ -733,22 +706,32 @@ void SimulatedScene::Impl::drawBackground(int frameWidth, int frameHeight, const
     const double hi = *std::max_element(corners, corners + 4);
     constexpr int kEntries = 4096;
     const double scale = hi > lo ? (kEntries - 1) / (hi - lo) : 0.0;
-    std::vector<uint8_t> table(size_t(kEntries) * 3);
+    // Colours as B, G, R, 0 words: one 4-byte store per pixel, its fourth byte
+    // overwritten by the next pixel (the last pixel of the frame takes 3 bytes).
+    std::vector<uint32_t> table(kEntries);
     for (int i = 0; i < kEntries; ++i) {
         const double level = lo + (scale > 0 ? i / scale : 0.0);
-        for (int c = 0; c < 3; ++c)
-            table[size_t(i) * 3 + c] = channel(level, bgTint[c], gain);
+        uint8_t bytes[4] = {channel(level, bgTint[0], gain), channel(level, bgTint[1], gain),
+                            channel(level, bgTint[2], gain), 0};
+        std::memcpy(&table[size_t(i)], bytes, 4);
     }
     const double du = (bgSlopeX * m[0] + bgSlopeY * m[3]) * scale;
     const int64_t step = int64_t(std::llround(du * 65536.0));
+    const int64_t last = int64_t(kEntries - 1) << 16;
     for (int v = 0; v < frameHeight; ++v) {
         uint8_t *out = bgr + size_t(v) * frameWidth * 3;
-        int64_t index = int64_t(std::llround((levelAt(0, v) - lo) * scale * 65536.0));
-        for (int u = 0; u < frameWidth; ++u, index += step, out += 3) {
-            const uint8_t *colour = &table[size_t(std::clamp<int64_t>(index >> 16, 0, kEntries - 1)) * 3];
-            out[0] = colour[0];
-            out[1] = colour[1];
-            out[2] = colour[2];
+        const int64_t first = int64_t(std::llround((levelAt(0, v) - lo) * scale * 65536.0));
+        const int64_t end = first + step * (frameWidth - 1);
+        const bool inTable = std::min(first, end) >= 0 && std::max(first, end) <= last;
+        const int stores = v + 1 < frameHeight ? frameWidth : frameWidth - 1;
+        int64_t index = first;
+        for (int u = 0; u < stores; ++u, index += step, out += 3) {
+            const int64_t i = inTable ? index >> 16 : std::clamp<int64_t>(index >> 16, 0, kEntries - 1);
+            std::memcpy(out, &table[size_t(i)], 4);
+        }
+        if (stores < frameWidth) {
+            const int64_t i = std::clamp<int64_t>(index >> 16, 0, kEntries - 1);
+            std::memcpy(out, &table[size_t(i)], 3);
         }
     }
 }
@@ -759,22 +742,37 @@ void SimulatedScene::Impl::render(double t, int frameWidth, int frameHeight, con
     if (frameWidth <= 0 || frameHeight <= 0 || !bgr || !m)
         return;
     const size_t bytes = size_t(frameWidth) * frameHeight * 3;
+    // A mapping or gain no camera can have draws black rather than numbers that
+    // overflow on the way.
+    bool sane = std::isfinite(gain) && std::fabs(gain) <= 1e6;
+    for (int i = 0; i < 6; ++i)
+        sane = sane && std::isfinite(m[i]) && std::fabs(m[i]) <= 1e6;
+    if (!sane) {
+        std::memset(bgr, 0, bytes);
+        return;
+    }
     {
-        // The background does not move: drawn once per frame geometry and gain.
+        // The background does not move: a copy of it is kept once the same frame
+        // geometry and gain come twice in a row (a gain that changes every frame
+        // would make keeping it cost a copy more each time).
         std::lock_guard<std::mutex> lock(renderMutex);
         const std::vector<double> key = {double(frameWidth), double(frameHeight), m[0], m[1],
                                          m[2], m[3], m[4], m[5], gain};
-        if (key != backgroundKey || background.size() != bytes) {
-            background.resize(bytes);
-            drawBackground(frameWidth, frameHeight, m, gain, background.data());
-            backgroundKey = key;
+        if (key == backgroundKey && background.size() == bytes) {
+            std::memcpy(bgr, background.data(), bytes);
+        } else {
+            drawBackground(frameWidth, frameHeight, m, gain, bgr);
+            if (key == previousKey) {
+                background.assign(bgr, bgr + bytes);
+                backgroundKey = key;
+            }
+            previousKey = key;
         }
-        std::memcpy(bgr, background.data(), bytes);
     }
 
     // Shapes bottom to top, as spans of one colour.
-    for (const Shape &sh : shapes) {
-        const Pose p = poseAt(sh, t);
+    for (const SceneShape &sh : shapes) {
+        const SceneShape::Pose p = sh.poseAt(t);
         uint8_t colour[3];
         for (int c = 0; c < 3; ++c)
             colour[c] = channel(sh.level, sh.tint[c], gain);
@@ -792,9 +790,9 @@ void SimulatedScene::Impl::render(double t, int frameWidth, int frameHeight, con
     }
 
     // The lamp on top, brightest in its middle while lit.
-    Shape lampShape;
+    SceneShape lampShape;
     lampShape.halfW = lampRadius;
-    const Pose lampPose{lampX, lampY, 1, 0};
+    const SceneShape::Pose lampPose{lampX, lampY, 1, 0};
     const bool lit = lampLit(t);
     for (int v = 0; v < frameHeight; ++v) {
         int first, last;
@@ -831,6 +829,13 @@ uint16_t SimulatedScene::height() const
     return d->height;
 }
 
+void SimulatedScene::flickerLight(double &x, double &y, double &radius) const
+{
+    x = d->lampX;
+    y = d->lampY;
+    radius = d->lampRadius;
+}
+
 void SimulatedScene::generate(uint64_t t0, uint64_t t1, const PixelModelSettings &settings,
                               std::vector<Event2D> &out)
 {
@@ -843,18 +848,23 @@ void SimulatedScene::generate(uint64_t t0, uint64_t t1, const PixelModelSettings
 
     // Settings outside what a sensor can do are clamped, so that no setting makes
     // the stream explode.
-    m.model.onThreshold = std::clamp(settings.onThreshold, 0.02, 5.0);
-    m.model.offThreshold = std::clamp(settings.offThreshold, 0.02, 5.0);
+    const PixelModelSettings nominal;
+    auto sane = [](double v, double fallback, double lo, double hi) {
+        return std::isfinite(v) ? std::clamp(v, lo, hi) : fallback;
+    };
+    m.model.onThreshold = sane(settings.onThreshold, nominal.onThreshold, 0.02, 5.0);
+    m.model.offThreshold = sane(settings.offThreshold, nominal.offThreshold, 0.02, 5.0);
     m.model.refractoryUs = std::min<double>(settings.refractoryUs, 1e6);
-    const double cutoff = std::clamp(settings.cutoffHz, 0.1, 1e5);
+    const double cutoff = sane(settings.cutoffHz, nominal.cutoffHz, 1.0, 1e4);
     m.model.tauUs = 1e6 / (2 * kPi * cutoff);
     // A wider bandwidth lets more of the photoreceptor's noise through.
-    const double noiseGain = std::sqrt(std::clamp(cutoff / kNominalCutoffHz, 0.01, 100.0));
-    m.model.noisePerPixelUs = std::clamp(settings.noiseRateHz, 0.0, 100.0) * noiseGain * 1e-6;
+    const double noiseGain = std::sqrt(cutoff / kNominalCutoffHz);
+    m.model.noisePerPixelUs =
+        sane(settings.noiseRateHz * noiseGain, 0.0, 0.0, kMaxNoiseHz) * 1e-6;
 
     while (m.now < t1) {
         const uint64_t step = m.now / kStepUs;
-        if (step != m.builtStep)
+        if (!m.stepBuilt || step != m.builtStep)
             m.buildStep(step);
         const uint64_t to = std::min(t1, (step + 1) * kStepUs);
         m.run(m.now, to, out);

@@ -36,6 +36,10 @@ public:
     uint16_t width() const;
     uint16_t height() const;
 
+    // Where the flickering light is: centre and radius in sensor pixels. Its
+    // pixels (those within the radius) see only the light.
+    void flickerLight(double &x, double &y, double &radius) const;
+
     // Appends the events of camera time [t0, t1) to out, in time order, with
     // t0 <= timestamp < t1. Successive calls continue the pixel state: t0 is the
     // previous call's t1 (a jump forward is treated as a quiet gap).

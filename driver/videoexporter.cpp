@@ -1,14 +1,14 @@
 #include "driver/videoexporter.h"
 
 #include "camera/dvsfilereader.h"
+#include "camera/operationcontrol.h"
 #include "driver/driverlog.h"
+#include "driver/h264mp4encoder.h"
 #include "driver/rawfilereader.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 #include <algorithm>
@@ -30,13 +30,6 @@ constexpr int kFps = 30;
 constexpr uint8_t kCountCap = 10;
 constexpr int kVoteSide = kCountCap + 1;
 
-std::string avError(int code)
-{
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buf, sizeof buf);
-    return buf;
-}
-
 // Winner of the per-pixel vote by (on, off): 0 background, 1 positive, 2 negative.
 constexpr std::array<uint8_t, kVoteSide * kVoteSide> makeVoteTable()
 {
@@ -47,198 +40,6 @@ constexpr std::array<uint8_t, kVoteSide * kVoteSide> makeVoteTable()
     return table;
 }
 constexpr auto kVoteTable = makeVoteTable();
-
-// The H.264/MP4 side: RGB24 frames in, a finished file out.
-class Mp4Encoder {
-public:
-    ~Mp4Encoder()
-    {
-        av_packet_free(&packet_);
-        av_frame_free(&frame_);
-        avcodec_free_context(&codec_);
-        if (format_) {
-            if (format_->pb)
-                avio_closep(&format_->pb);
-            avformat_free_context(format_);
-        }
-    }
-
-    bool open(const std::string &path, int width, int height, std::string &error)
-    {
-        int rc = avformat_alloc_output_context2(&format_, nullptr, "mp4", path.c_str());
-        if (rc < 0 || !format_) {
-            error = "no mp4 muxer: " + avError(rc);
-            return false;
-        }
-        if (!openEncoder(width, height, error))
-            return false;
-        AVStream *stream = avformat_new_stream(format_, nullptr);
-        if (!stream) {
-            error = "cannot add a stream";
-            return false;
-        }
-        stream->time_base = codec_->time_base;
-        stream->avg_frame_rate = codec_->framerate;
-        rc = avcodec_parameters_from_context(stream->codecpar, codec_);
-        if (rc < 0) {
-            error = "codec parameters: " + avError(rc);
-            return false;
-        }
-        stream_ = stream;
-        rc = avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0) {
-            error = "cannot create the file: " + avError(rc);
-            return false;
-        }
-        AVDictionary *muxerOptions = nullptr;
-        // Index at the front so players can start before the whole file is read.
-        av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
-        rc = avformat_write_header(format_, &muxerOptions);
-        av_dict_free(&muxerOptions);
-        if (rc < 0) {
-            error = "cannot write the header: " + avError(rc);
-            return false;
-        }
-        frame_ = av_frame_alloc();
-        packet_ = av_packet_alloc();
-        if (!frame_ || !packet_) {
-            error = "out of memory";
-            return false;
-        }
-        frame_->format = AV_PIX_FMT_YUV420P;
-        frame_->width = width;
-        frame_->height = height;
-        rc = av_frame_get_buffer(frame_, 0);
-        if (rc < 0) {
-            error = "frame buffer: " + avError(rc);
-            return false;
-        }
-        return true;
-    }
-
-    // The frame to draw the next picture into.
-    AVFrame *frame(std::string &error)
-    {
-        const int rc = av_frame_make_writable(frame_);
-        if (rc < 0) {
-            error = "frame not writable: " + avError(rc);
-            return nullptr;
-        }
-        return frame_;
-    }
-
-    bool encode(int64_t pts, std::string &error)
-    {
-        frame_->pts = pts;
-        const int rc = avcodec_send_frame(codec_, frame_);
-        if (rc < 0) {
-            error = "encoder refused a frame: " + avError(rc);
-            return false;
-        }
-        return drain(error);
-    }
-
-    bool finish(std::string &error)
-    {
-        int rc = avcodec_send_frame(codec_, nullptr);
-        if (rc < 0 && rc != AVERROR_EOF) {
-            error = "flushing the encoder: " + avError(rc);
-            return false;
-        }
-        if (!drain(error))
-            return false;
-        rc = av_write_trailer(format_);
-        if (rc < 0) {
-            error = "cannot finish the file: " + avError(rc);
-            return false;
-        }
-        rc = avio_closep(&format_->pb);
-        if (rc < 0) {
-            error = "cannot close the file: " + avError(rc);
-            return false;
-        }
-        return true;
-    }
-
-private:
-    bool openEncoder(int width, int height, std::string &error)
-    {
-        // libx264 first; otherwise the first H.264 encoder that opens here (hardware
-        // encoders are listed but usually fail to open without their device).
-        if (const AVCodec *x264 = avcodec_find_encoder_by_name("libx264"); x264 && tryEncoder(x264, width, height))
-            return true;
-        void *it = nullptr;
-        while (const AVCodec *codec = av_codec_iterate(&it)) {
-            if (av_codec_is_encoder(codec) && codec->id == AV_CODEC_ID_H264 && tryEncoder(codec, width, height))
-                return true;
-        }
-        error = "no H.264 encoder available";
-        return false;
-    }
-
-    bool tryEncoder(const AVCodec *codec, int width, int height)
-    {
-        AVCodecContext *ctx = avcodec_alloc_context3(codec);
-        if (!ctx)
-            return false;
-        ctx->width = width;
-        ctx->height = height;
-        ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-        ctx->time_base = AVRational{1, kFps};
-        ctx->framerate = AVRational{kFps, 1};
-        ctx->gop_size = kFps;
-        ctx->thread_count = 0; // one per core
-        // Frames are drawn as BT.601, limited range: say so in the stream.
-        ctx->colorspace = AVCOL_SPC_SMPTE170M;
-        ctx->color_primaries = AVCOL_PRI_SMPTE170M;
-        ctx->color_trc = AVCOL_TRC_SMPTE170M;
-        ctx->color_range = AVCOL_RANGE_MPEG;
-        if (format_->oformat->flags & AVFMT_GLOBALHEADER)
-            ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        AVDictionary *options = nullptr;
-        if (std::strcmp(codec->name, "libx264") == 0) {
-            // Event frames are flat colour with sharp specks: the fastest preset keeps them
-            // legible and, on two cores, encodes several times faster than real time
-            // (veryfast runs below real time on dense recordings).
-            av_dict_set(&options, "preset", "ultrafast", 0);
-            av_dict_set(&options, "crf", "23", 0);
-        }
-        const int rc = avcodec_open2(ctx, codec, &options);
-        av_dict_free(&options);
-        if (rc < 0) {
-            avcodec_free_context(&ctx);
-            return false;
-        }
-        codec_ = ctx;
-        return true;
-    }
-
-    bool drain(std::string &error)
-    {
-        for (;;) {
-            int rc = avcodec_receive_packet(codec_, packet_);
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
-                return true;
-            if (rc < 0) {
-                error = "encoder failed: " + avError(rc);
-                return false;
-            }
-            av_packet_rescale_ts(packet_, codec_->time_base, stream_->time_base);
-            packet_->stream_index = stream_->index;
-            rc = av_interleaved_write_frame(format_, packet_); // takes the packet's data
-            if (rc < 0) {
-                error = "cannot write to the file: " + avError(rc);
-                return false;
-            }
-        }
-    }
-
-    AVFormatContext *format_ = nullptr;
-    AVCodecContext *codec_ = nullptr;
-    AVStream *stream_ = nullptr;
-    AVFrame *frame_ = nullptr;
-    AVPacket *packet_ = nullptr;
-};
 
 // Collects the events of one window and draws them as the viewer does, straight into
 // the encoder's YUV 4:2:0 planes (no RGB picture, no conversion pass).
@@ -337,9 +138,10 @@ std::string tempNameFor(const std::string &outPath)
 // the events of [start + i * kWindowUs, start + (i + 1) * kWindowUs) cut at end.
 class WindowPump {
 public:
-    WindowPump(uint64_t start, uint64_t end, FrameBuilder &builder, Mp4Encoder &encoder)
+    WindowPump(uint64_t start, uint64_t end, FrameBuilder &builder, H264Mp4Encoder &encoder,
+               OperationControl *control)
         : start_(start), end_(end), frameCount_((end - start) / kWindowUs + 1), builder_(builder),
-          encoder_(encoder)
+          encoder_(encoder), control_(control)
     {
     }
 
@@ -380,6 +182,13 @@ public:
 
     bool emitFrame(std::string &error)
     {
+        if (control_) {
+            if (control_->cancelled()) {
+                error = "cancelled";
+                return false;
+            }
+            control_->report(double(nextFrame_) / double(frameCount_));
+        }
         AVFrame *frame = encoder_.frame(error);
         if (!frame)
             return false;
@@ -396,20 +205,34 @@ private:
     uint64_t start_, end_, frameCount_;
     uint64_t nextFrame_ = 0;
     FrameBuilder &builder_;
-    Mp4Encoder &encoder_;
+    H264Mp4Encoder &encoder_;
+    OperationControl *control_;
 };
 
 bool encodeRange(DvsFileReader &reader, uint64_t start, uint64_t end, int sensorWidth, int sensorHeight,
-                 const std::string &tmpPath, const VideoExportOptions &options, std::string &error)
+                 const std::string &tmpPath, const VideoExportOptions &options, OperationControl *control,
+                 std::string &error)
 {
     // yuv420p needs even dimensions: an odd sensor gets one background row/column.
     const int frameWidth = (sensorWidth + 1) & ~1;
     const int frameHeight = (sensorHeight + 1) & ~1;
-    Mp4Encoder encoder;
-    if (!encoder.open(tmpPath, frameWidth, frameHeight, error))
+    H264Mp4Settings settings;
+    settings.width = frameWidth;
+    settings.height = frameHeight;
+    settings.timeBaseDen = kFps; // frame i at time i
+    settings.fps = kFps;
+    settings.keyFrameInterval = kFps;
+    // Event frames are flat colour with sharp specks: the fastest preset keeps them
+    // legible and, on two cores, encodes several times faster than real time
+    // (veryfast runs below real time on dense recordings).
+    settings.preset = "ultrafast";
+    settings.crf = 23;
+    settings.fastStart = true; // players can start before the whole file is read
+    H264Mp4Encoder encoder;
+    if (!encoder.open(tmpPath, settings, error))
         return false;
     FrameBuilder builder(sensorWidth, sensorHeight, frameWidth, frameHeight, options);
-    WindowPump pump(start, end, builder, encoder);
+    WindowPump pump(start, end, builder, encoder, control);
 
     if (auto *raw = dynamic_cast<RawFileReader *>(&reader)) {
         // Our own reader streams the range block by block with its own buffers: no
@@ -423,11 +246,12 @@ bool encodeRange(DvsFileReader &reader, uint64_t start, uint64_t end, int sensor
                     return false;
                 }
                 return true;
-            });
+            },
+            control);
         if (pumpFailed)
             return false;
         if (!ok) {
-            error = "cannot read the recording";
+            error = control && control->cancelled() ? "cancelled" : "cannot read the recording";
             return false;
         }
         return pump.finish(error);
@@ -449,11 +273,13 @@ bool encodeRange(DvsFileReader &reader, uint64_t start, uint64_t end, int sensor
 } // namespace
 
 bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end, const std::string &outPath,
-                      const VideoExportOptions &options, std::string *errorOut)
+                      const VideoExportOptions &options, std::string *errorOut, OperationControl *control)
 {
     const auto logError = [&](const std::string &, const std::string &what) {
-        const std::string message = "video export to " + outPath + " failed: " + what;
-        driverLog(DriverLogLevel::Error, message);
+        const bool cancelled = control && control->cancelled();
+        const std::string message =
+            "video export to " + outPath + (cancelled ? std::string(" cancelled") : " failed: " + what);
+        driverLog(cancelled ? DriverLogLevel::Info : DriverLogLevel::Error, message);
         if (errorOut)
             *errorOut = message;
     };
@@ -493,7 +319,7 @@ bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end, const
     std::string error;
     bool ok = false;
     try {
-        ok = encodeRange(reader, start, end, width, height, tmpPath, options, error);
+        ok = encodeRange(reader, start, end, width, height, tmpPath, options, control, error);
     } catch (const std::exception &e) { // out of memory: no exception leaves the driver
         error = e.what();
     }
@@ -504,8 +330,11 @@ bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end, const
     if (!ok) {
         std::remove(tmpPath.c_str());
         logError(outPath, error);
+        return false;
     }
-    return ok;
+    if (control)
+        control->report(1.0);
+    return true;
 }
 
 } // namespace vexadin

@@ -6,6 +6,7 @@
 namespace vexadin {
 
 class DvsFileReader;
+class OperationControl;
 
 // How exported videos look. Colours are 0xRRGGBB; the defaults are the viewer's "Gray" scheme.
 struct VideoExportOptions {
@@ -24,8 +25,12 @@ struct VideoExportOptions {
 //
 // Reads through RawFileReader::forEachBlockInRange() when `reader` is ours (so it may
 // be called from inside the reader's own exportVideo()), else through readRange().
+//
+// With a `control`, progress is the share of the video's frames written (1 once the
+// file is in place), damaged blocks skipped are noted there, and a cancelled control
+// stops the export between two frames: false, no file.
 bool exportEventVideo(DvsFileReader &reader, uint64_t start, uint64_t end,
                       const std::string &outPath, const VideoExportOptions &options,
-                      std::string *error = nullptr);
+                      std::string *error = nullptr, OperationControl *control = nullptr);
 
 } // namespace vexadin

@@ -1,17 +1,26 @@
 #include "processing/vxeventprocessor.h"
 
+#include "app/vxutils.h"
+
 #include <QDebug>
-#include <QFileInfo>
+#include <QMetaObject>
+#include <QSocketNotifier>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 namespace {
 
-constexpr size_t kCountEntries = size_t(VxEventProcessor::kWidth) * VxEventProcessor::kHeight * 2;
+size_t countEntries(int width, int height)
+{
+    return size_t(width) * size_t(height) * 2;
+}
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b)
 {
@@ -38,11 +47,24 @@ constexpr std::array<uint8_t, kVoteSide * kVoteSide> makeVoteTable()
 }
 constexpr auto kVoteTable = makeVoteTable();
 
-QImage makeImage(QRgb background)
+QImage makeImage(int width, int height, QRgb background)
 {
-    QImage image(VxEventProcessor::kWidth, VxEventProcessor::kHeight, QImage::Format_RGB888);
+    QImage image(width, height, QImage::Format_RGB888);
     image.fill(QColor::fromRgb(background));
     return image;
+}
+
+// The user reads positions as the time slider shows them.
+QString rangesText(const std::vector<vexadin::OperationControl::Range> &ranges)
+{
+    constexpr size_t kShown = 3;
+    QStringList parts;
+    for (size_t i = 0; i < ranges.size() && i < kShown; ++i)
+        parts << QString::fromStdString(formatTimestampUs(ranges[i].first)) + QStringLiteral(" - ") +
+                     QString::fromStdString(formatTimestampUs(ranges[i].last));
+    if (ranges.size() > kShown)
+        parts << QStringLiteral("...");
+    return parts.join(QStringLiteral(", "));
 }
 
 // A playback step draws a frame only for a window that holds events.
@@ -51,25 +73,26 @@ bool hasEvents(const std::shared_ptr<std::vector<vexadin::Event2D>> &events)
     return events && !events->empty();
 }
 
-bool sameFile(const std::string &localA, const QString &b)
-{
-    const QString canonicalA = QFileInfo(QString::fromLocal8Bit(localA.c_str())).canonicalFilePath();
-    return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
-}
-
 } // namespace
 
 VxEventProcessor::VxEventProcessor(AppSettings *settings, QObject *parent)
     : QObject(parent),
       settings_(settings ? settings : &AppSettings::instance()),
-      countsA_(kCountEntries, 0),
-      countsB_(kCountEntries, 0),
+      countsA_(countEntries(kWidth, kHeight), 0),
+      countsB_(countEntries(kWidth, kHeight), 0),
       accumulation_(countsA_.data()),
       display_(countsB_.data())
 {
     const QRgb background = settings_->eventColors().background;
-    images_[0] = makeImage(background);
-    images_[1] = makeImage(background);
+    images_[0] = makeImage(kWidth, kHeight, background);
+    images_[1] = makeImage(kWidth, kHeight, background);
+    if (::pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) == 0) {
+        wakeNotifier_ = new QSocketNotifier(wakeFds_[0], QSocketNotifier::Read, this);
+        connect(wakeNotifier_, &QSocketNotifier::activated, this, &VxEventProcessor::deliverPosted);
+    } else {
+        qWarning() << "no wake-up pipe, worker results go through queued calls: " << std::strerror(errno);
+        wakeFds_[0] = wakeFds_[1] = -1;
+    }
     // Set before the thread starts: a destructor that runs before the worker's
     // first wait must still see it and stop it.
     renderRunning_ = true;
@@ -78,15 +101,18 @@ VxEventProcessor::VxEventProcessor(AppSettings *settings, QObject *parent)
 
 VxEventProcessor::~VxEventProcessor()
 {
-    stopPlaybackWorker();
-    // The loading worker uses reader_, the range workers read the same file: all must
-    // finish before the reader goes.
+    stopPlaybackWorker(false);
+    // Nobody will see the end of a load now: do not wait for an index rebuild.
+    if (loadControl_)
+        loadControl_->cancel();
+    // The loading worker uses reader_. Exports and cuts the user asked for (queued ones
+    // included) are finished unless they were cancelled.
     if (loadingWorker_.joinable())
         loadingWorker_.join();
-    if (exportWorker_.joinable())
-        exportWorker_.join();
-    if (cutWorker_.joinable())
-        cutWorker_.join();
+    for (JobLane &lane : lanes_) {
+        if (lane.worker.joinable())
+            lane.worker.join();
+    }
     {
         std::lock_guard<std::mutex> lock(renderMutex_);
         renderRunning_ = false;
@@ -95,6 +121,12 @@ VxEventProcessor::~VxEventProcessor()
     renderTaken_.notify_all();
     renderWorker_.join();
     reader_.reset();
+    // Every worker is gone: nothing writes to the pipe any more.
+    delete wakeNotifier_;
+    for (int fd : wakeFds_) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -107,19 +139,21 @@ void VxEventProcessor::accumulate(const vexadin::Event2D *first, const vexadin::
     {
         std::lock_guard<std::mutex> lock(accumulationMutex_);
         uint8_t *counts = accumulation_;
+        const unsigned width = unsigned(width_);
+        const unsigned height = unsigned(height_);
         constexpr ptrdiff_t kAhead = 16; // events are scattered over the frame: fetch early
         const vexadin::Event2D *prefetchEnd = last - std::min<ptrdiff_t>(kAhead, last - first);
         for (const vexadin::Event2D *e = first; e != last; ++e) {
             if (e < prefetchEnd) {
                 const vexadin::Event2D &ahead = e[kAhead];
-                if (ahead.x < unsigned(kWidth) && ahead.y < unsigned(kHeight))
-                    __builtin_prefetch(counts + (size_t(ahead.y) * kWidth + ahead.x) * 2, 1);
+                if (ahead.x < width && ahead.y < height)
+                    __builtin_prefetch(counts + (size_t(ahead.y) * width + ahead.x) * 2, 1);
             }
             const unsigned x = e->x;
             const unsigned y = e->y;
-            if (x >= unsigned(kWidth) || y >= unsigned(kHeight))
+            if (x >= width || y >= height)
                 continue;
-            uint8_t &count = counts[(size_t(y) * kWidth + x) * 2 + (e->polarity != 0)];
+            uint8_t &count = counts[(size_t(y) * width + x) * 2 + (e->polarity != 0)];
             count = uint8_t(count + (count < countCap));
         }
     }
@@ -137,13 +171,45 @@ void VxEventProcessor::publishFrame()
     std::swap(accumulation_, display_);
     framePending_ = true;
     renderWake_.notify_one();
-    std::memset(accumulation_, 0, kCountEntries);
+    std::memset(accumulation_, 0, countEntries(width_, height_));
 }
 
 void VxEventProcessor::publishLiveFrame()
 {
     emit signalRealTimeTimeStamp(latestBatchTs_.load(std::memory_order_relaxed));
     publishFrame();
+}
+
+void VxEventProcessor::setSensorSize(int width, int height)
+{
+    if (width > kMaxSide || height > kMaxSide) {
+        qWarning() << "sensor too large to render, frames stay at the default size: " << width << " x " << height;
+        width = height = 0;
+    }
+    if (width <= 0 || height <= 0) {
+        width = kWidth;
+        height = kHeight;
+    }
+    const QRgb background = settings_->eventColors().background;
+    std::lock_guard<std::mutex> render(renderMutex_);
+    std::lock_guard<std::mutex> acc(accumulationMutex_);
+    if (width == width_ && height == height_)
+        return;
+    width_ = width;
+    height_ = height;
+    countsA_.assign(countEntries(width, height), 0);
+    countsB_.assign(countEntries(width, height), 0);
+    accumulation_ = countsA_.data();
+    display_ = countsB_.data();
+    images_[0] = makeImage(width, height, background);
+    images_[1] = makeImage(width, height, background);
+    qDebug() << "frame size: " << width << " x " << height;
+}
+
+QSize VxEventProcessor::frameSize() const
+{
+    std::lock_guard<std::mutex> lock(accumulationMutex_);
+    return QSize(width_, height_);
 }
 
 void VxEventProcessor::drawCounts(const uint8_t *counts, QImage &image, const EventColors &colors)
@@ -157,10 +223,12 @@ void VxEventProcessor::drawCounts(const uint8_t *counts, QImage &image, const Ev
     }
     uchar *bits = image.bits(); // detaches only when a receiver still holds this image
     const qsizetype stride = image.bytesPerLine();
-    for (int y = 0; y < kHeight; ++y) {
+    const int width = image.width();
+    const int height = image.height();
+    for (int y = 0; y < height; ++y) {
         uchar *out = bits + y * stride;
-        const uint8_t *c = counts + size_t(y) * kWidth * 2;
-        for (int x = 0; x < kWidth; ++x, c += 2, out += 3) {
+        const uint8_t *c = counts + size_t(y) * size_t(width) * 2;
+        for (int x = 0; x < width; ++x, c += 2, out += 3) {
             const unsigned off = std::min<unsigned>(c[0], countCap);
             const unsigned on = std::min<unsigned>(c[1], countCap);
             const uchar *rgb = palette[kVoteTable[on * kVoteSide + off]];
@@ -202,14 +270,20 @@ void VxEventProcessor::loadFile(QString path)
     qDebug() << "Load raw file: " << path;
     if (loading_.load()) {
         qDebug() << "is loading.";
-        return;
+        // The newer choice wins: the running load stops and its results are dropped,
+        // so none of them reaches the window after this file's.
+        loadControl_->cancel();
+        ++loadId_;
+        loading_.store(false);
+        progress_.erase(kLoadProgressKey);
+        emit signalLoadingStatus(false);
     }
     emit signalPlayStatus(false);
     // The window answers the signal above by stopping playback; do it here as well so
     // the reader never goes away under a running worker, whoever is connected.
     stopPlaybackWorker();
     if (loadingWorker_.joinable())
-        loadingWorker_.join();
+        loadingWorker_.join(); // finished or cancelled: returns at once
     {
         std::lock_guard<std::mutex> lock(playbackMutex_);
         reader_.reset();
@@ -223,28 +297,70 @@ void VxEventProcessor::loadFile(QString path)
     }
     reader_ = std::move(reader);
     readerPath_ = localPath;
-    // Set here rather than on the worker, so a second loadFile right behind this one
-    // is refused instead of destroying the reader under the worker.
+    const uint64_t id = ++loadId_;
+    // Set here rather than on the worker: until the load's results are in, steps,
+    // seeks and plays are refused.
     loading_.store(true);
-    loadingWorker_ = std::thread(&VxEventProcessor::loadingTask, this);
+    loadControl_ = std::make_shared<vexadin::OperationControl>();
+    loadControl_->setProgressHandler([this, id](double fraction) {
+        post(Channel::Load, id, [this, fraction] { noteProgress(kLoadProgressKey, fraction); });
+    });
+    emit signalLoadingStatus(true);
+    loadingWorker_ = std::thread(&VxEventProcessor::loadingTask, this, id, loadControl_);
 }
 
-void VxEventProcessor::loadingTask()
+void VxEventProcessor::loadingTask(uint64_t loadId, std::shared_ptr<vexadin::OperationControl> control)
 {
-    emit signalLoadingStatus(true);
     uint64_t lower = 0;
     uint64_t upper = 0;
+    int width = 0;
+    int height = 0;
+    bool cancelled = false;
     {
         std::lock_guard<std::mutex> lock(playbackMutex_);
-        reader_->open();
-        reader_->getStartTimestamp(lower);
-        reader_->getEndTimestamp(upper);
+        // A recording whose writer was killed has its index rebuilt here: the only
+        // long part of a load, followed and cancellable.
+        reader_->open(*control);
+        cancelled = control->cancelled();
+        vexadin::DvsFileInfo info;
+        if (!cancelled) {
+            reader_->getStartTimestamp(lower);
+            reader_->getEndTimestamp(upper);
+            if (reader_->getFileInfo(info)) {
+                width = info.width;
+                height = info.height;
+            }
+        }
+    }
+    if (!cancelled) {
+        qDebug() << "Start time: " << lower;
+        qDebug() << "End time: " << upper;
+    }
+    post(Channel::Load, loadId, [this, cancelled, lower, upper, width, height] {
+        finishLoad(cancelled, lower, upper, width, height);
+    });
+}
+
+void VxEventProcessor::finishLoad(bool cancelled, uint64_t lower, uint64_t upper, int width, int height)
+{
+    progress_.erase(kLoadProgressKey);
+    if (cancelled) {
+        if (loadingWorker_.joinable())
+            loadingWorker_.join(); // this was its last act
+        {
+            std::lock_guard<std::mutex> lock(playbackMutex_);
+            reader_.reset();
+            readerPath_.clear();
+        }
+        loading_.store(false);
+        qDebug() << "Load raw file cancelled.";
+        emit signalLoadingStatus(false);
+        return;
     }
     lowerTs_.store(lower);
     upperTs_.store(upper);
-    qDebug() << "Start time: " << lower;
-    qDebug() << "End time: " << upper;
     currentTs_.store(lower);
+    setSensorSize(width, height);
     // Cleared before the play status goes out: the window answers it by starting
     // playback, which must not find the load still marked as running.
     loading_.store(false);
@@ -254,6 +370,62 @@ void VxEventProcessor::loadingTask()
     emit signalPlayStatus(true);
     emit signalLoadingStatus(false);
     qDebug() << "Load raw file success.";
+}
+
+// ---------------------------------------------------------------------------
+// Results of the workers
+
+void VxEventProcessor::post(Channel channel, uint64_t id, std::function<void()> deliver)
+{
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(postedMutex_);
+        wake = posted_.empty();
+        posted_.push_back({channel, id, std::move(deliver)});
+    }
+    // One wake-up for everything posted until the GUI thread takes the lot.
+    if (!wake)
+        return;
+    if (wakeFds_[1] >= 0) {
+        const char byte = 1;
+        while (::write(wakeFds_[1], &byte, 1) < 0 && errno == EINTR) {
+        }
+    } else {
+        QMetaObject::invokeMethod(this, "deliverPosted", Qt::QueuedConnection);
+    }
+}
+
+void VxEventProcessor::deliverPosted()
+{
+    // Emptied before the queue is taken: a result posted in between wakes us again.
+    if (wakeFds_[0] >= 0) {
+        char bytes[64];
+        while (::read(wakeFds_[0], bytes, sizeof bytes) > 0) {
+        }
+    }
+    std::vector<Posted> batch;
+    {
+        std::lock_guard<std::mutex> lock(postedMutex_);
+        batch.swap(posted_);
+    }
+    for (Posted &p : batch) {
+        // Checked one by one: an earlier result may start a new load or stop playback.
+        const bool stale = (p.channel == Channel::Load && p.id != loadId_) ||
+                           (p.channel == Channel::Playback && p.id != playRunId_);
+        if (!stale)
+            p.deliver();
+    }
+}
+
+void VxEventProcessor::noteProgress(uint64_t key, double fraction)
+{
+    if (key != kLoadProgressKey && progress_.find(key) == progress_.end())
+        return; // the job has ended meanwhile
+    progress_[key] = fraction;
+    double sum = 0.0;
+    for (const auto &entry : progress_)
+        sum += entry.second;
+    emit signalProgress(sum / double(progress_.size()));
 }
 
 // ---------------------------------------------------------------------------
@@ -273,10 +445,10 @@ void VxEventProcessor::slotPlaybackCtrl(bool play)
         playbackWorker_.join(); // finished at the range end, not yet joined
     }
     playing_.store(true);
-    playbackWorker_ = std::thread(&VxEventProcessor::playbackLoop, this);
+    playbackWorker_ = std::thread(&VxEventProcessor::playbackLoop, this, playRunId_, loadId_);
 }
 
-void VxEventProcessor::stopPlaybackWorker()
+void VxEventProcessor::stopPlaybackWorker(bool deliverPositions)
 {
     {
         std::lock_guard<std::mutex> lock(pacingMutex_);
@@ -285,6 +457,21 @@ void VxEventProcessor::stopPlaybackWorker()
     pacingWake_.notify_all();
     if (playbackWorker_.joinable())
         playbackWorker_.join();
+    // The positions the stopped worker still has on the way are delivered now, in
+    // order: arriving later, they would move the slider back after a seek or step.
+    std::vector<Posted> positions;
+    {
+        std::lock_guard<std::mutex> lock(postedMutex_);
+        std::vector<Posted> others;
+        for (Posted &p : posted_)
+            (p.channel == Channel::Playback && p.id == playRunId_ ? positions : others).push_back(std::move(p));
+        posted_.swap(others);
+    }
+    ++playRunId_;
+    if (deliverPositions) {
+        for (Posted &p : positions)
+            p.deliver();
+    }
 }
 
 void VxEventProcessor::stopPlaybackForStep()
@@ -302,9 +489,14 @@ void VxEventProcessor::showEvents(const std::vector<vexadin::Event2D> &events, u
     publishFrame();
 }
 
-void VxEventProcessor::playbackLoop()
+void VxEventProcessor::playbackLoop(uint64_t runId, uint64_t loadId)
 {
     using Clock = std::chrono::steady_clock;
+    const auto show = [this, runId](const std::vector<vexadin::Event2D> &events, uint64_t position) {
+        accumulate(events);
+        post(Channel::Playback, runId, [this, position] { emit signalRealTimeTimeStamp(position); });
+        publishFrame();
+    };
     while (playing_.load()) {
         const Clock::time_point t0 = Clock::now();
         {
@@ -324,14 +516,14 @@ void VxEventProcessor::playbackLoop()
                     const auto events = reader_->readRange(current, duration);
                     currentTs_.store(upper);
                     if (hasEvents(events))
-                        showEvents(*events, upper);
+                        show(*events, upper);
                 }
             } else {
                 const uint64_t next = current + interval;
                 const auto events = reader_->readRange(current, accTime_.load());
                 currentTs_.store(next);
                 if (hasEvents(events))
-                    showEvents(*events, next);
+                    show(*events, next);
                 // An empty window (a quiet stretch) plays on; no result at all means the
                 // reader has nothing left (a range end beyond the recording).
                 endOfRange = !events || next >= upper;
@@ -342,7 +534,9 @@ void VxEventProcessor::playbackLoop()
                 currentTs_.store(lower);
                 if (!loopEnabled_.load()) {
                     playing_.store(false);
-                    emit signalPlayStatus(false);
+                    // Tied to the load, not to this run: the window must get it even
+                    // when a step stops the finished worker first.
+                    post(Channel::Load, loadId, [this] { emit signalPlayStatus(false); });
                     return;
                 }
             }
@@ -479,50 +673,120 @@ void VxEventProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us)
 
 void VxEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
 {
-    startRangeJob(RangeJob::Export, qs_out_full_path, qs_out_dir, start_ts, end_ts);
+    startRangeJob(VxRangeJob::Kind::Export, qs_out_full_path, qs_out_dir, start_ts, end_ts);
 }
 
 void VxEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
 {
-    startRangeJob(RangeJob::Cut, qs_out_full_path, qs_out_dir, start_ts, end_ts);
+    startRangeJob(VxRangeJob::Kind::Cut, qs_out_full_path, qs_out_dir, start_ts, end_ts);
 }
 
-void VxEventProcessor::startRangeJob(RangeJob job, const QString &outPath, const QString &outDir,
+void VxEventProcessor::startRangeJob(VxRangeJob::Kind kind, const QString &outPath, const QString &outDir,
                                      uint64_t start, uint64_t end)
 {
     if (!hasRecording())
         return;
     stopPlaybackForStep();
-    std::thread &worker = job == RangeJob::Export ? exportWorker_ : cutWorker_;
-    if (worker.joinable())
-        worker.join();
-    worker = std::thread(&VxEventProcessor::rangeTask, this, job, readerPath_, outPath, outDir, start, end);
-}
-
-void VxEventProcessor::rangeTask(RangeJob job, std::string sourcePath, QString outPath, QString outDir,
-                                 uint64_t start, uint64_t end)
-{
-    if (job == RangeJob::Export)
-        qDebug() << "start export video: " << outPath;
+    auto job = std::make_shared<VxRangeJob>(++nextJobId_, kind, readerPath_, outPath, outDir, start, end);
+    const uint64_t id = job->id();
+    job->setProgressHandler([this, id](double fraction) {
+        post(Channel::Job, id, [this, id, fraction] { noteProgress(id, fraction); });
+    });
+    progress_[id] = 0.0;
     emit signalLoadingStatus(true);
-
-    bool ok = false;
-    if (sameFile(sourcePath, outPath)) {
-        qWarning() << "refusing to overwrite the open recording: " << outPath;
-    } else {
-        // A reader of our own: the range job runs for seconds and must neither block
-        // stepping and seeking on the GUI thread nor share the playback reader with it.
-        std::unique_ptr<vexadin::DvsFileReader> reader = vexadin::DvsFileReader::createFileReader(sourcePath);
-        if (reader && reader->open()) {
-            const std::string out = outPath.toLocal8Bit().toStdString();
-            ok = job == RangeJob::Export ? reader->exportVideo(start, end, out) : reader->cut(start, end, out);
+    JobLane &lane = lanes_[int(kind)];
+    bool startWorker = false;
+    {
+        std::lock_guard<std::mutex> lock(jobsMutex_);
+        lane.pending.push_back(job);
+        if (!lane.draining) {
+            lane.draining = true;
+            startWorker = true;
         }
     }
+    if (startWorker) {
+        // The previous worker found its queue empty and is on its way out.
+        if (lane.worker.joinable())
+            lane.worker.join();
+        lane.worker = std::thread(&VxEventProcessor::drainLane, this, &lane);
+    }
+}
+
+void VxEventProcessor::drainLane(JobLane *lane)
+{
+    for (;;) {
+        std::shared_ptr<VxRangeJob> job;
+        {
+            std::lock_guard<std::mutex> lock(jobsMutex_);
+            if (lane->pending.empty()) {
+                lane->draining = false;
+                return;
+            }
+            job = lane->pending.front();
+            lane->pending.pop_front();
+            lane->running = job;
+        }
+        const VxRangeJob::Result result = job->run();
+        {
+            std::lock_guard<std::mutex> lock(jobsMutex_);
+            lane->running.reset();
+        }
+        post(Channel::Job, job->id(), [this, job, result] {
+            finishRangeJob(*job, result.ok, result.cancelled, result.unreadable);
+        });
+    }
+}
+
+void VxEventProcessor::finishRangeJob(const VxRangeJob &job, bool ok, bool cancelled,
+                                      const std::vector<vexadin::OperationControl::Range> &unreadable)
+{
+    progress_.erase(job.id());
+    const bool isExport = job.kind() == VxRangeJob::Kind::Export;
     if (ok) {
-        qDebug() << "extract event data start:" << start << " end: " << end << " success.";
-        emit signalShowLeftBottomTips(job == RangeJob::Export ? tr("Export video success!")
-                                                              : tr("Export raw file success!"),
-                                      VxMessageType::Success, outDir);
+        qDebug() << "extract event data start:" << job.start() << " end: " << job.end() << " success.";
+        emit signalShowLeftBottomTips(isExport ? tr("Export video success!") : tr("Export raw file success!"),
+                                      VxMessageType::Success, job.outDir());
+        // What was readable is in the file; the user must know what is not.
+        if (!unreadable.empty())
+            emit signalShowLeftBottomTips(tr("Damaged data skipped, missing from the file: %1")
+                                              .arg(rangesText(unreadable)),
+                                          VxMessageType::Warning);
+    } else if (cancelled) {
+        // Asked for by the user: nothing to tell.
+        qDebug() << (isExport ? "export video cancelled: " : "cut raw file cancelled: ") << job.outPath();
+    } else {
+        qDebug() << (isExport ? "export video failed: " : "cut raw file failed: ") << job.outPath();
     }
     emit signalLoadingStatus(false);
+}
+
+bool VxEventProcessor::hasRangeJobs() const
+{
+    std::lock_guard<std::mutex> lock(jobsMutex_);
+    for (const JobLane &lane : lanes_) {
+        if (!lane.pending.empty() || (lane.running && !lane.running->isCancelled()))
+            return true;
+    }
+    return false;
+}
+
+void VxEventProcessor::slotCancelJobs()
+{
+    if (loading_.load() && loadControl_)
+        loadControl_->cancel();
+    std::vector<std::shared_ptr<VxRangeJob>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(jobsMutex_);
+        for (JobLane &lane : lanes_) {
+            for (const std::shared_ptr<VxRangeJob> &job : lane.pending) {
+                job->cancel();
+                dropped.push_back(job);
+            }
+            lane.pending.clear();
+            if (lane.running)
+                lane.running->cancel(); // ends through its worker, without a file
+        }
+    }
+    for (const std::shared_ptr<VxRangeJob> &job : dropped)
+        finishRangeJob(*job, false, true, {});
 }

@@ -126,6 +126,30 @@
         <source>Please open a raw file first.</source>
         <translation>Please open a raw file first.</translation>
     </message>
+    <message>
+        <source>Only one recording opens at a time: the other files were ignored.</source>
+        <translation>Only one recording opens at a time: the other files were ignored.</translation>
+    </message>
+    <message>
+        <source>An export or cut is still running. Cancel it and quit?</source>
+        <translation>An export or cut is still running. Cancel it and quit?</translation>
+    </message>
+    <message>
+        <source>Cancel and quit</source>
+        <translation>Cancel and quit</translation>
+    </message>
+    <message>
+        <source>An export or cut is still running. Cancel it and restart?</source>
+        <translation>An export or cut is still running. Cancel it and restart?</translation>
+    </message>
+    <message>
+        <source>Cancel and restart</source>
+        <translation>Cancel and restart</translation>
+    </message>
+    <message>
+        <source>Keep working</source>
+        <translation>Keep working</translation>
+    </message>
 </context>
 <context>
     <name>PopWidget</name>
@@ -369,6 +393,10 @@
         <source>Export raw file success!</source>
         <translation>Export raw file success!</translation>
     </message>
+    <message>
+        <source>Damaged data skipped, missing from the file: %1</source>
+        <translation>Damaged data skipped, missing from the file: %1</translation>
+    </message>
 </context>
 <context>
     <name>VxExportVideoUI</name>
@@ -532,6 +560,10 @@
     <message>
         <source>WaitingWin</source>
         <translation>WaitingWin</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
     </message>
 </context>
 <context>

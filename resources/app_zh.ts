@@ -126,6 +126,30 @@
         <source>Please open a raw file first.</source>
         <translation>请先打开 Raw 文件。</translation>
     </message>
+    <message>
+        <source>Only one recording opens at a time: the other files were ignored.</source>
+        <translation>一次只能打开一个录制文件：其余文件已忽略。</translation>
+    </message>
+    <message>
+        <source>An export or cut is still running. Cancel it and quit?</source>
+        <translation>导出或裁剪仍在进行。要取消并退出吗？</translation>
+    </message>
+    <message>
+        <source>Cancel and quit</source>
+        <translation>取消并退出</translation>
+    </message>
+    <message>
+        <source>An export or cut is still running. Cancel it and restart?</source>
+        <translation>导出或裁剪仍在进行。要取消并重启吗？</translation>
+    </message>
+    <message>
+        <source>Cancel and restart</source>
+        <translation>取消并重启</translation>
+    </message>
+    <message>
+        <source>Keep working</source>
+        <translation>继续工作</translation>
+    </message>
 </context>
 <context>
     <name>PopWidget</name>
@@ -369,6 +393,10 @@
         <source>Export raw file success!</source>
         <translation>导出RAW文件成功！</translation>
     </message>
+    <message>
+        <source>Damaged data skipped, missing from the file: %1</source>
+        <translation>已跳过损坏的数据，文件中缺少：%1</translation>
+    </message>
 </context>
 <context>
     <name>VxExportVideoUI</name>
@@ -532,6 +560,10 @@
     <message>
         <source>WaitingWin</source>
         <translation>请稍候</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
     </message>
 </context>
 <context>

@@ -12,6 +12,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-fonttools fonts-noto-cjk-extra
   xvfb openbox xdotool x11-utils imagemagick desktop-file-utils xdg-utils shared-mime-info
+  libfile-mimeinfo-perl
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -78,6 +78,8 @@ private:
     template <typename Dialog> void checkButtons()
     {
         Dialog save;
+        save.setStartTime(0); // the caller always fills the range
+        save.setEndTime(10);
         QCOMPARE(execWith<Dialog>(save, [](Dialog &d) { QTest::mouseClick(button(d, "pb_save"), Qt::LeftButton); }),
                  int(QDialog::Accepted));
         Dialog cancel;
@@ -123,6 +125,34 @@ private:
         QCOMPARE(QDir(d.getSaveDir()).absolutePath(), QDir(chosen.path()).absolutePath());
     }
 
+    // A time that does not read is shown invalid and keeps the dialog open; fixed,
+    // the dialog accepts.
+    template <typename Dialog> void checkUnreadableTimesAreRefused()
+    {
+        Dialog d;
+        d.setStartTime(1000);
+        d.setEndTime(2000);
+        QWidget *startBox = d.template findChild<QWidget *>("widget_start_time");
+        QWidget *endBox = d.template findChild<QWidget *>("widget_end_time");
+        QVERIFY(!startBox->property("invalid").toBool());
+        const int result = execWith<Dialog>(d, [&](Dialog &dialog) {
+            field(dialog, "le_start_time")->setText("12x");
+            field(dialog, "le_end_time")->setText("");
+            QVERIFY(startBox->property("invalid").toBool() && endBox->property("invalid").toBool());
+            QTest::mouseClick(button(dialog, "pb_save"), Qt::LeftButton);
+            QVERIFY(dialog.isVisible()); // refused
+            field(dialog, "le_start_time")->setText(" 1500 ");
+            QTest::mouseClick(button(dialog, "pb_save"), Qt::LeftButton);
+            QVERIFY(dialog.isVisible()); // the end is still empty
+            field(dialog, "le_end_time")->setText("2500");
+            QVERIFY(!startBox->property("invalid").toBool() && !endBox->property("invalid").toBool());
+            QTest::mouseClick(button(dialog, "pb_save"), Qt::LeftButton);
+        });
+        QCOMPARE(result, int(QDialog::Accepted));
+        QCOMPARE(d.getStartTime(), uint64_t(1500));
+        QCOMPARE(d.getEndTime(), uint64_t(2500));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -147,6 +177,8 @@ private slots:
     void exportValuesRoundTrip() { checkValuesRoundTrip<VxExportVideoUI>(); }
     void cutValuesRoundTrip() { checkValuesRoundTrip<VxCutRawFile>(); }
     void exportButtons() { checkButtons<VxExportVideoUI>(); }
+    void exportRefusesUnreadableTimes() { checkUnreadableTimesAreRefused<VxExportVideoUI>(); }
+    void cutRefusesUnreadableTimes() { checkUnreadableTimesAreRefused<VxCutRawFile>(); }
     void cutButtons() { checkButtons<VxCutRawFile>(); }
     void exportFolderButtonStartsInTheShownFolder() { checkFolderButton<VxExportVideoUI>(); }
     void cutFolderButtonStartsInTheShownFolder() { checkFolderButton<VxCutRawFile>(); }

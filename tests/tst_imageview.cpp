@@ -50,6 +50,7 @@ private slots:
     void doubleClickRefits();
     void resizeRefitsAndResetsZoom();
     void newFrameKeepsZoomAndPosition();
+    void frameOfAnotherSizeRefits();
 
 private:
     ShowImageForm *form = nullptr;
@@ -179,6 +180,28 @@ void TstImageView::newFrameKeepsZoomAndPosition()
     QCoreApplication::processEvents();
     QCOMPARE(view->transform(), before);
     QCOMPARE(form->pixmap().toImage().pixelColor(10, 10), QColor(Qt::black));
+}
+
+// A recording or camera with another sensor size: its first frame is fitted whole,
+// whatever the zoom was, and panning stays within it.
+void TstImageView::frameOfAnotherSizeRefits()
+{
+    wheel(view, 6);
+    for (const QSize size : {QSize(320, 240), QSize(2048, 1536), QSize(320, 240)}) {
+        QImage frame(size, QImage::Format_RGB888);
+        frame.fill(Qt::white);
+        form->slotShowImage(frame);
+        QCoreApplication::processEvents();
+        QCOMPARE(view->zoom(), 1.0);
+        QVERIFY(qFuzzyCompare(scaleOf(view), fittedScale(view, QSizeF(size))));
+        QCOMPARE(view->sceneRect(), QRectF(QPointF(0, 0), QSizeF(size)));
+        const QRectF visible = view->mapToScene(view->viewport()->rect()).boundingRect();
+        QVERIFY(visible.contains(QRectF(1, 1, size.width() - 2, size.height() - 2)));
+    }
+    // Zoom out stops at the new fit.
+    const double fitted = scaleOf(view);
+    wheel(view, -3);
+    QVERIFY(qFuzzyCompare(scaleOf(view), fitted));
 }
 
 QTEST_MAIN(TstImageView)

@@ -6,16 +6,20 @@
 #include "ui/mainwidget.h"
 #include "ui/vxcutrawfile.h"
 #include "ui/vxexportvideoui.h"
+#include "widgets/vxfilepathreminderform.h"
 #include "widgets/vxthreehandleslider.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -98,6 +102,15 @@ private:
         return QTest::qWaitFor([&] {
             return w.timeSlider()->minimum() == r.first && w.timeSlider()->maximum() == r.last && play->isChecked();
         }, 5000);
+    }
+
+    static VxFilePathReminderForm *visibleToast()
+    {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (auto *toast = qobject_cast<VxFilePathReminderForm *>(top); toast && toast->isVisible())
+                return toast;
+        }
+        return nullptr;
     }
 
     static bool pause(MainWidget &w)
@@ -385,6 +398,75 @@ private slots:
         // A good recording still opens afterwards.
         QVERIFY(openAndWait(*w, m_plain));
         QVERIFY(pause(*w));
+    }
+
+    void windowIsInPlaceBeforeItIsMapped()
+    {
+        // Moving a window between creating and mapping its native window
+        // races with a reparenting window manager: the first show must find
+        // the window centred already.
+        struct MovesAfterShow : QObject {
+            bool shown = false;
+            int moves = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                if (event->type() == QEvent::Show)
+                    shown = true;
+                else if (event->type() == QEvent::Move && shown)
+                    ++moves;
+                return false;
+            }
+        } watch;
+        MainWidget w;
+        w.installEventFilter(&watch);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::qWait(20);
+        QCOMPARE(watch.moves, 0);
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(w.pos(), QPoint(area.width() / 2 - 500, area.height() / 2 - 325));
+
+        // Shown again (restored from minimised): centred once more.
+        w.move(w.pos() + QPoint(40, 30));
+        QShowEvent shownAgain;
+        QCoreApplication::sendEvent(&w, &shownAgain);
+        QCOMPARE(w.pos(), w.centredPosition());
+    }
+
+    void commandLineOpensTheFirstFileLikeTheOpenDialog()
+    {
+        auto w = openWindow();
+        QVERIFY(w);
+        QSignalSpy opened(w.get(), &MainWidget::signalOpenRawFile);
+        QSignalSpy tips(w.get(), &MainWidget::signalShowLeftBottomTips);
+        const QString startDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignored: \"other.raw\"$"));
+        w->openFromCommandLine({"plain.raw", "other.raw"});
+        QDir::setCurrent(startDir);
+
+        // A relative name is taken from where the program was started.
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.at(0).at(0).toString(), QFileInfo(m_plain.path).absoluteFilePath());
+        QCOMPARE(w->sourceMode(), int(MainWidget::RawRecording));
+        QCOMPARE(AppSettings::instance().inputRawFilePath, QFileInfo(m_plain.path).absolutePath());
+        QTRY_COMPARE_WITH_TIMEOUT(w->timeSlider()->maximum(), m_plain.last, 5000);
+        QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips.at(0).at(1).value<VxMessageType>(), VxMessageType::Warning);
+
+        // The warning toast stands on the window's bottom-left corner.
+        VxFilePathReminderForm *toast = nullptr;
+        QTRY_VERIFY((toast = visibleToast()) != nullptr);
+        QCOMPARE(toast->frameGeometry().bottomLeft(), w->mapToGlobal(QPoint(0, w->height() - 1)));
+        QTRY_VERIFY(child<QPushButton>(*w, "pb_play")->isChecked());
+        QVERIFY(pause(*w));
+
+        // What cannot be opened ends as it would from the Open dialog.
+        QTest::ignoreMessage(QtDebugMsg, "not raw file.");
+        w->openFromCommandLine({m_dir.filePath("vanished.raw")});
+        QCOMPARE(opened.count(), 2);
+        w->openFromCommandLine({});
+        QCOMPARE(opened.count(), 2);
     }
 
     void sidePanelsAreExclusive()

@@ -12,6 +12,7 @@
 #include "widgets/vxlineeditbase.h"
 #include "widgets/vxslider.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <climits>
 #include <string>
@@ -85,6 +87,7 @@ private slots:
     void comboEditableForwardsEdits();
     void comboListOpensFromReadOnlyTextWithHalo();
     void longTextsDoNotWidenItems();
+    void comboListStaysOpenAfterTheClickOnItsText();
 
     void sliderClickJumpsOnce();
     void destroyingFocusedFieldsIsSafe();
@@ -508,6 +511,34 @@ void TestSettingItems::comboListOpensFromReadOnlyTextWithHalo()
     QTest::qWait(20);
     QVERIFY(empty.findChild<QWidget *>(QStringLiteral("comboBoxWidget"))
                 ->styleSheet().startsWith(QStringLiteral("border: 2px solid transparent;")));
+}
+
+void TestSettingItems::comboListStaysOpenAfterTheClickOnItsText()
+{
+    // Clicks go through the window, as the platform delivers them: an open
+    // list takes the mouse, so the release of the click that opened it goes
+    // to the list, not to the text.
+    SettingBaseWithComboBox item("afk_mode");
+    item.addItem(QStringLiteral("band_stop"));
+    item.addItem(QStringLiteral("band_pass"));
+    item.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&item));
+    VXComboBoxBase *combo = item.findChild<VXComboBoxBase *>();
+    QWindow *window = item.windowHandle();
+    const QPoint text = combo->lineEdit()->mapTo(&item, combo->lineEdit()->rect().center());
+
+    QTest::mousePress(window, Qt::LeftButton, {}, text);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, text);
+    QTRY_VERIFY(combo->view()->isVisible());
+    QTest::qWait(50);
+    QVERIFY(combo->view()->isVisible());
+
+    // A click on the text of the open list closes it, and it stays closed.
+    QTest::mousePress(window, Qt::LeftButton, {}, text);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, text);
+    QTest::qWait(50);
+    QVERIFY(!combo->view()->isVisible());
+    QCOMPARE(combo->currentIndex(), 0);
 }
 
 void TestSettingItems::sliderClickJumpsOnce()

@@ -25,6 +25,7 @@ private slots:
     void embeddedFontBecomesApplicationFont();
     void splashClosesByItselfAfterTwoSeconds();
     void splashCloseButtonClosesAtOnceAndOnlyOnce();
+    void commandLineNamesFiles();
 };
 
 void TstStartup::loadLanguagePicksTranslationFile_data()
@@ -148,5 +149,14 @@ void TstStartup::splashCloseButtonClosesAtOnceAndOnlyOnce()
 }
 
 QTEST_MAIN(TstStartup)
+
+void TstStartup::commandLineNamesFiles()
+{
+    QTest::ignoreMessage(QtWarningMsg, "Unknown option ignored: \"--fullscreen\"");
+    QCOMPARE(filesFromArguments({"VexadinView", "a.raw", "--fullscreen", "-", "--", "-odd.raw", "--"}),
+             QStringList({"a.raw", "-", "-odd.raw", "--"}));
+    QCOMPARE(filesFromArguments({"VexadinView"}), QStringList());
+    QCOMPARE(filesFromArguments({}), QStringList());
+}
 
 #include "tst_startup.moc"

@@ -5,6 +5,9 @@
 #include "processing/vxeventprocessor.h"
 
 #include "app/appsettings.h"
+#include "app/vxutils.h"
+#include "driver/rawfilereader.h"
+#include "driver/rawformat.h"
 #include "support/syntheticevents.h"
 
 #include <QDir>
@@ -44,6 +47,73 @@ void sortByTime(std::vector<Event2D> &events)
 {
     std::stable_sort(events.begin(), events.end(),
                      [](const Event2D &a, const Event2D &b) { return a.timestamp < b.timestamp; });
+}
+
+// Collects Qt's diagnostic lines from every thread (the workers write theirs).
+class MessageLog {
+public:
+    MessageLog()
+    {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&MessageLog::handle);
+    }
+    ~MessageLog()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    QStringList lines() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QStringList copy = m_lines;
+        copy.detach();
+        return copy;
+    }
+    // Called with every line, on the thread that writes it.
+    void setWatcher(std::function<void(const QString &)> watcher)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_watcher = std::move(watcher);
+    }
+    // Index of the first line containing `text` at or after `from`, -1 if none.
+    int find(const QString &text, int from = 0) const
+    {
+        const QStringList all = lines();
+        for (int i = from; i < all.size(); ++i)
+            if (all[i].contains(text))
+                return i;
+        return -1;
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
+    {
+        if (MessageLog *log = s_current) {
+            std::lock_guard<std::mutex> lock(log->m_mutex);
+            log->m_lines << message;
+            if (log->m_watcher)
+                log->m_watcher(message);
+        }
+    }
+
+    static inline MessageLog *s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    mutable std::mutex m_mutex;
+    QStringList m_lines;
+    std::function<void(const QString &)> m_watcher;
+};
+
+// A recording without its footer index, as a killed writer leaves it: loading it
+// rebuilds the index.
+void dropFooter(const QString &path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const qint64 size = f.size();
+    QVERIFY(f.seek(size - vexadin::rawformat::kTrailerSize + 8));
+    const QByteArray offset = f.read(8);
+    QCOMPARE(offset.size(), 8);
+    QVERIFY(f.resize(qint64(vexadin::rawformat::load64(reinterpret_cast<const uint8_t *>(offset.constData())))));
 }
 
 } // namespace
@@ -109,7 +179,8 @@ public:
         }
     }
 
-    bool waitFor(const std::function<bool()> &condition, int timeoutMs = 20000)
+    // Generous: exports under ThreadSanitizer take many times longer.
+    bool waitFor(const std::function<bool()> &condition, int timeoutMs = 90000)
     {
         QElapsedTimer timer;
         timer.start();
@@ -659,6 +730,254 @@ private slots:
         auto original = vexadin::DvsFileReader::createFileReader(path.toStdString());
         QVERIFY(original && original->open() && original->getEndTimestamp(last));
         QCOMPARE(last, uint64_t(2000000));
+    }
+
+    // --- frames at the sensor's size -----------------------------------------------
+
+    void framesHaveTheSensorSize()
+    {
+        Relay r;
+        auto p = makeProcessor();
+        r.attach(p.get());
+        r.actAsMainWindow();
+        QCOMPARE(p->frameSize(), QSize(1280, 720));
+
+        // A small sensor fills the frame; a large one is no longer cut at 1280 x 720.
+        const struct {
+            uint16_t w, h;
+        } sizes[] = {{320, 240}, {2048, 1536}, {1280, 720}};
+        for (const auto &size : sizes) {
+            vexadin::RawFileHeader header;
+            header.width = size.w;
+            header.height = size.h;
+            std::vector<Event2D> ev;
+            for (uint64_t t = 1000000; t < 1300000; t += 1000)
+                ev.emplace_back(uint16_t(size.w - 1), uint16_t(size.h - 1), uint8_t(1), t);
+            const QString path = pathFor(QString("sensor-%1.raw").arg(size.w));
+            QVERIFY(vxtest::writeRecording(path.toStdString(), ev, {}, header));
+            QVERIFY(load(*p, r, path));
+            QCOMPARE(p->frameSize(), QSize(size.w, size.h));
+            // Frames of the previous recording may still be on their way.
+            WAIT_VERIFY(r.imageCount() > 0 && r.images().back().size() == QSize(size.w, size.h));
+            p->slotPlaybackCtrl(false);
+            const QImage img = r.images().back();
+            QCOMPARE(img.size(), QSize(size.w, size.h));
+            QCOMPARE(at(img, size.w - 1, size.h - 1), kPositive);
+            r.clearLog();
+        }
+
+        // The entry point for cameras: unknown or unrenderable sizes fall back.
+        p->setSensorSize(640, 480);
+        QCOMPARE(p->frameSize(), QSize(640, 480));
+        const Event2D inside(639, 479, 0, 5), outside(640, 0, 1, 5);
+        p->accumulate(&inside, &inside + 1);
+        p->accumulate(&outside, &outside + 1);
+        p->publishFrame();
+        // (A blank frame of the new size may come first: one published before the change.)
+        WAIT_VERIFY(r.images().back().size() == QSize(640, 480) && at(r.images().back(), 639, 479) == kNegative);
+        QCOMPARE(at(r.images().back(), 0, 1), kBackground);
+        p->setSensorSize(0, 0);
+        QCOMPARE(p->frameSize(), QSize(1280, 720));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("sensor too large to render"));
+        p->setSensorSize(VxEventProcessor::kMaxSide + 1, 100);
+        QCOMPARE(p->frameSize(), QSize(1280, 720));
+    }
+
+    // --- loads, jobs, progress and cancel -------------------------------------------
+
+    // The first file's end of load, not yet taken by the window when the second is
+    // opened, must not reach it: no range, play request or load end of the first.
+    void secondLoadDropsTheFirstLoadsResults()
+    {
+        std::vector<Event2D> a, b;
+        addFiller(a, 1000000, 2000000, 1000);
+        addFiller(b, 5000000, 7000000, 1000);
+        const QString pathA = writeRecording("first.raw", a);
+        const QString pathB = writeRecording("second.raw", b);
+        Relay r;
+        auto p = makeProcessor();
+        r.attach(p.get());
+        r.actAsMainWindow();
+        p->loadFile(pathA);
+        QThread::msleep(300); // the first load is done, its results wait for the event loop
+        p->loadFile(pathB);
+        WAIT_VERIFY(r.log().contains("play 1"));
+        WAIT_VERIFY(r.positions().size() >= 3);
+        p->slotPlaybackCtrl(false);
+        const QStringList log = r.log();
+        QVERIFY2(!log.contains("end 2000000") && !log.contains("start 1000000"), qPrintable(log.join(", ")));
+        QCOMPARE(log.filter("end ").size(), 1);
+        QCOMPARE(log.count("play 1"), 1);
+        QCOMPARE(log.count("loading 1"), 2);
+        QCOMPARE(log.count("loading 0"), 2);
+        QVERIFY(r.positions()[1] > 5000000);
+    }
+
+    // A second export starts after the first without the caller waiting for it; a
+    // failed one writes its line and tells the user nothing.
+    void secondExportQueuesBehindTheFirst()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 2000000, 200);
+        const QString path = writeRecording("queue.raw", ev);
+        Relay r;
+        auto p = makeProcessor();
+        r.attach(p.get());
+        QVERIFY(load(*p, r, path));
+        MessageLog messages;
+        const QString first = pathFor("queue-1.mp4"), second = pathFor("queue-2.mp4");
+        const QString failing = pathFor("no-such-folder/queue-3.mp4");
+        // The second starts only once the first is finished: its file is in place.
+        std::atomic<int> secondStartedAfterFirst{-1};
+        messages.setWatcher([&](const QString &line) {
+            if (line.contains("start export video:") && line.contains(second))
+                secondStartedAfterFirst = QFileInfo::exists(first) ? 1 : 0;
+        });
+        p->slotExportVideo(first, m_dir.path(), 1000000, 2000000);
+        p->slotExportVideo(second, m_dir.path(), 1000000, 1100000);
+        p->slotExportVideo(failing, m_dir.path(), 1000000, 1100000);
+        // Returned at once: the first export is still running (its file is not there yet).
+        QVERIFY(!QFileInfo::exists(first));
+        QVERIFY(p->hasRangeJobs());
+        WAIT_COMPARE(r.log().count("loading 0"), 4);
+        QVERIFY(!p->hasRangeJobs());
+        QCOMPARE(r.log().count("loading 1"), 4);
+        QCOMPARE(secondStartedAfterFirst.load(), 1);
+        QCOMPARE(r.tips().size(), size_t(2));
+        QVERIFY(QFileInfo(first).size() > 0 && QFileInfo(second).size() > 0);
+        const int start2 = messages.find("start export video:  \"" + second);
+        QVERIFY2(messages.find("export video failed:  \"" + failing) > start2, qPrintable(messages.lines().join("\n")));
+        messages.setWatcher({});
+    }
+
+    // Progress of an export and of a cut rises to 1; the window shows their mean.
+    void progressRisesToOne()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 2500000, 100);
+        const QString path = writeRecording("progress.raw", ev);
+        Relay r;
+        auto p = makeProcessor();
+        r.attach(p.get());
+        QVERIFY(load(*p, r, path));
+        QSignalSpy progress(p.get(), &VxEventProcessor::signalProgress);
+        int ends = 2;
+        for (bool video : {true, false}) {
+            progress.clear();
+            if (video)
+                p->slotExportVideo(pathFor("progress.mp4"), m_dir.path(), 1000000, 2500000);
+            else
+                p->slotCutRawFile(pathFor("progress-cut.raw"), m_dir.path(), 1000000, 2500000);
+            WAIT_COMPARE(r.log().count("loading 0"), ends);
+            ++ends;
+            std::vector<double> values;
+            for (const QList<QVariant> &args : progress)
+                values.push_back(args.at(0).toDouble());
+            QVERIFY(!values.empty());
+            QVERIFY(std::is_sorted(values.begin(), values.end()));
+            QCOMPARE(values.back(), 1.0);
+        }
+    }
+
+    // Cancel stops the running and the queued jobs: each ends, nothing is written, the
+    // user is told nothing, and the next export works. (A cut is too quick to catch
+    // here; the driver's tests stop one at several points.)
+    void cancelStopsEveryJobQuietly()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 9000000, 500);
+        const QString path = writeRecording("cancel.raw", ev);
+        QDir out(m_dir.filePath("cancel-out"));
+        QVERIFY(out.mkpath("."));
+        Relay r;
+        auto p = makeProcessor();
+        r.attach(p.get());
+        QVERIFY(load(*p, r, path));
+        QSignalSpy progress(p.get(), &VxEventProcessor::signalProgress);
+        p->slotExportVideo(out.filePath("a.mp4"), out.path(), 1000000, 9000000);
+        p->slotExportVideo(out.filePath("b.mp4"), out.path(), 1000000, 9000000);
+        WAIT_VERIFY(!progress.isEmpty());
+        p->slotCancelJobs();
+        QVERIFY(!p->hasRangeJobs());
+        WAIT_COMPARE(r.log().count("loading 0"), 3);
+        QCOMPARE(r.tips().size(), size_t(0));
+        QCOMPARE(out.entryList(QDir::Files | QDir::Hidden), QStringList());
+
+        p->slotExportVideo(out.filePath("d.mp4"), out.path(), 1000000, 1500000);
+        WAIT_COMPARE(r.log().count("loading 0"), 4);
+        QCOMPARE(r.tips().size(), size_t(1));
+        QCOMPARE(out.entryList(QDir::Files | QDir::Hidden), QStringList{"d.mp4"});
+    }
+
+    // A load that rebuilds the index can be cancelled: the engine is then empty, and
+    // the next load works.
+    void cancelledLoadLeavesTheEngineEmpty()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 201000000, 10000); // 2,000 blocks to scan
+        const QString path = writeRecording("killed.raw", ev);
+        dropFooter(path);
+        Relay r;
+        auto p = makeProcessor();
+        r.attach(p.get());
+        r.actAsMainWindow();
+        p->loadFile(path);
+        p->slotCancelJobs();
+        WAIT_VERIFY(r.log().contains("loading 0"));
+        QTest::qWait(50);
+        QCOMPARE(r.log(), (QStringList{"play 0", "loading 1", "loading 0"}));
+        QTest::ignoreMessage(QtDebugMsg, "not raw file.");
+        p->nextFrame();
+
+        r.clearLog();
+        QVERIFY(load(*p, r, path));
+        QCOMPARE(r.log().filter("end ").size(), 1);
+        QVERIFY(r.log().contains("play 1"));
+    }
+
+    // Damaged blocks inside the range: the readable rest is written, and after the
+    // success the user is told which part is missing.
+    void skippedDamageIsReportedAfterSuccess()
+    {
+        std::vector<Event2D> ev;
+        addFiller(ev, 1000000, 3000000, 100);
+        const QString path = writeRecording("damaged.raw", ev);
+        vexadin::RawBlockInfo block;
+        {
+            auto reader = vexadin::RawFileReader::create(path.toStdString());
+            QVERIFY(reader && reader->open());
+            QVERIFY(reader->blockCount() > 10);
+            block = reader->blockInfo(5);
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(qint64(block.fileOffset + vexadin::rawformat::kBlockHeaderSize + 3)));
+        char c = 0;
+        QVERIFY(f.getChar(&c));
+        QVERIFY(f.seek(qint64(block.fileOffset + vexadin::rawformat::kBlockHeaderSize + 3)));
+        QVERIFY(f.putChar(char(c ^ 0x33)));
+        f.close();
+
+        Relay r;
+        auto p = makeProcessor();
+        r.attach(p.get());
+        QVERIFY(load(*p, r, path));
+        p->slotCutRawFile(pathFor("damaged-cut.raw"), m_dir.path(), 1000000, 3000000);
+        p->slotExportVideo(pathFor("damaged.mp4"), m_dir.path(), 1000000, 2000000);
+        WAIT_COMPARE(r.log().count("loading 0"), 3);
+        const QString gap = QString::fromStdString(formatTimestampUs(block.firstTimestamp)) + " - " +
+                            QString::fromStdString(formatTimestampUs(block.lastTimestamp));
+        const std::vector<Relay::Tip> tips = r.tips();
+        QCOMPARE(tips.size(), size_t(4));
+        for (size_t i = 0; i < tips.size(); i += 2) {
+            QCOMPARE(tips[i].type, VxMessageType::Success);
+            QCOMPARE(tips[i + 1].type, VxMessageType::Warning);
+            QVERIFY2(tips[i + 1].text.contains(gap), qPrintable(tips[i + 1].text));
+        }
+        auto cut = vexadin::DvsFileReader::createFileReader(pathFor("damaged-cut.raw").toStdString());
+        vexadin::DvsFileInfo info;
+        QVERIFY(cut && cut->open() && cut->getFileInfo(info));
+        QCOMPARE(info.eventCount, uint64_t(ev.size() - block.eventCount));
     }
 };
 

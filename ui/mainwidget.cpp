@@ -19,6 +19,7 @@
 #include "widgets/waitingwin.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
 #include <QDesktopServices>
@@ -31,6 +32,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -258,6 +260,11 @@ void MainWidget::connectEventProcessor()
     connect(p, &VxEventProcessor::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips);
     connect(this, &MainWidget::signalExportVideo, p, &VxEventProcessor::slotExportVideo);
     connect(this, &MainWidget::signalCutRawFile, p, &VxEventProcessor::slotCutRawFile);
+    connect(p, &VxEventProcessor::signalProgress, this, [this](double fraction) {
+        if (m_busyCount > 0)
+            m_waitingWin->setProgress(fraction);
+    });
+    connect(m_waitingWin, &WaitingWin::cancelRequested, p, &VxEventProcessor::slotCancelJobs);
 }
 
 QMenu *MainWidget::createPopupMenu()
@@ -442,7 +449,9 @@ void MainWidget::openActionSlot(QAction *action)
         return;
     }
     if (text == m_texts.language) {
-        if (askUser(tr("The language change will take effect after restart."), tr("Restart"), tr("Later"))) {
+        if (askUser(tr("The language change will take effect after restart."), tr("Restart"), tr("Later")) &&
+            stopJobsToLeave(tr("An export or cut is still running. Cancel it and restart?"),
+                            tr("Cancel and restart"))) {
             saveSwitchedLanguage();
             QApplication::closeAllWindows();
             QProcess::startDetached(QCoreApplication::applicationFilePath(), QStringList());
@@ -460,6 +469,20 @@ bool MainWidget::askUser(const QString &message, const QString &acceptText, cons
 {
     VXMessageBox box(message, tr("Tips"), acceptText, rejectText, this);
     return box.exec() == QDialog::Accepted;
+}
+
+bool MainWidget::stopJobsToLeave(const QString &question, const QString &stopText)
+{
+    if (!m_eventProcessor->hasRangeJobs())
+        return true;
+    // The waiting window stays on top: it would cover the question.
+    m_waitingWin->hide();
+    const bool stop = askUser(question, stopText, tr("Keep working"));
+    if (stop)
+        m_eventProcessor->slotCancelJobs();
+    else if (m_busyCount > 0)
+        m_waitingWin->show();
+    return stop;
 }
 
 QString MainWidget::switchedLanguage(const QString &current)
@@ -525,6 +548,21 @@ void MainWidget::setupCameraPanels(const std::shared_ptr<vexadin::DvsCamera> &ca
     dvs->setROIToolUI(tool(vexadin::TOOL_ROI));
     if (camera)
         dvs->setCamera(camera);
+}
+
+void MainWidget::openFromCommandLine(const QStringList &files)
+{
+    if (files.isEmpty())
+        return;
+    // The folder of the file is remembered for the Open dialog: make it
+    // independent of the directory the program was started in.
+    openRecording(QFileInfo(files.first()).absoluteFilePath());
+    if (files.size() > 1) {
+        for (qsizetype i = 1; i < files.size(); ++i)
+            qWarning() << "Only one recording opens at a time; ignored:" << files.at(i);
+        emit signalShowLeftBottomTips(tr("Only one recording opens at a time: the other files were ignored."),
+                                      VxMessageType::Warning);
+    }
 }
 
 void MainWidget::prepareExportDialog(VxExportVideoUI &dialog) const
@@ -609,9 +647,9 @@ void MainWidget::showTimeStamp(uint64_t timestamp_us)
 void MainWidget::slotShowLeftBottomTips(QString tips, VxMessageType type, QString file_path)
 {
     const QString folder = file_path.isEmpty() ? QString() : resolveDirectory(file_path);
-    auto *toast = new VxFilePathReminderForm(tips, int(type), folder, nullptr);
-    toast->move(x(), y() + height() - toast->height());
-    toast->show();
+    // Placed from the window's client area, so a window manager's frame
+    // around the window does not shift the toast.
+    VxFilePathReminderForm *toast = VxFilePathReminderForm::showAt(this, tips, type, folder);
     m_toasts.removeAll(nullptr);
     m_toasts.append(toast);
 }
@@ -628,10 +666,16 @@ void MainWidget::slotSetSliderEndTime(uint64_t ts)
 
 void MainWidget::slotSetWaitWinStatus(bool en)
 {
-    if (en)
+    if (en) {
+        ++m_busyCount;
         m_waitingWin->show();
-    else
-        m_waitingWin->close();
+    } else {
+        // An end without a start (a sender out of step) must not hide another's work.
+        if (m_busyCount > 0)
+            --m_busyCount;
+        if (m_busyCount == 0)
+            m_waitingWin->close();
+    }
 }
 
 void MainWidget::on_pb_win_min_clicked()
@@ -661,6 +705,28 @@ void MainWidget::maximizedChanged(bool max)
     ui->widget_title_bar->setStyleSheet(max ? kTitleBarMaximizedStyle : kTitleBarNormalStyle);
     ui->pb_win_max->setProperty("type", max ? "restore" : "maxsize");
     repolish(ui->pb_win_max);
+}
+
+void MainWidget::closeEvent(QCloseEvent *event)
+{
+    if (m_eventProcessor->hasRangeJobs()) {
+        // Asked after this close, not inside it: one click on the close button asks
+        // to close twice (the button and the window agent), and the answer to a
+        // question asked here would come while the window counts as closing.
+        event->ignore();
+        if (!m_closeQuestionPending) {
+            m_closeQuestionPending = true;
+            QTimer::singleShot(0, this, [this] {
+                const bool leave =
+                    stopJobsToLeave(tr("An export or cut is still running. Cancel it and quit?"), tr("Cancel and quit"));
+                m_closeQuestionPending = false;
+                if (leave)
+                    close();
+            });
+        }
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void MainWidget::changeEvent(QEvent *event)
@@ -699,11 +765,33 @@ void MainWidget::moveEvent(QMoveEvent *event)
         m_waitingWin->recentre();
 }
 
+QPoint MainWidget::centredPosition() const
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return pos();
+    const QRect area = screen->availableGeometry();
+    return QPoint(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
+}
+
+void MainWidget::setVisible(bool visible)
+{
+    // Centre before the native window is mapped. Moving it between creating
+    // and mapping it (as a show event would) races with a reparenting window
+    // manager: Qt may read back the position of the manager's not yet placed
+    // frame and keep it, which puts every popup and system move off by the
+    // window's real position.
+    if (visible && !isVisible())
+        move(centredPosition());
+    QWidget::setVisible(visible);
+}
+
 void MainWidget::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.width() / 2 - width() / 2, area.height() / 2 - height() / 2);
-    }
+    // Shown again by the window manager (restored from minimised): centre
+    // once more. A first show is already in place (setVisible).
+    const QPoint target = centredPosition();
+    if (pos() != target)
+        move(target);
 }

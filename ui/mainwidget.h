@@ -48,6 +48,9 @@ public:
 
     // Opens a recording the user chose; the file dialog stays in slotOpenRecording().
     void openRecording(const QString &path);
+    // Opens the first file named on the command line the way the Open dialog
+    // does; the others are ignored with a warning (log line and toast).
+    void openFromCommandLine(const QStringList &files);
     // A .raw file with a same-named .mp4 beside it is a fusion recording.
     static bool isFusionRecording(const QString &rawPath);
 
@@ -78,6 +81,11 @@ public:
     // Hands the open camera's six parameter tools to the DVS panel, in the
     // order of its sections, and the camera itself for its config bar.
     void setupCameraPanels(const std::shared_ptr<vexadin::DvsCamera> &camera);
+
+    // Where the window stands when shown: centred on the primary screen's
+    // available area.
+    QPoint centredPosition() const;
+    void setVisible(bool visible) override;
 
 signals:
     void resetShowCameraFormTitle(bool);
@@ -119,6 +127,9 @@ private slots:
     void on_pb_viewer_setting_clicked(bool checked);
 
 protected:
+    // While an export or cut runs, the window stays and asks (right after) whether
+    // to cancel it and quit, or keep working.
+    void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
@@ -138,6 +149,8 @@ private:
     void showSidePanel(SidePanel which, bool show);
     void setRecordingControlsEnabled(bool en);
     bool askUser(const QString &message, const QString &acceptText, const QString &rejectText);
+    // True when no export or cut runs, or the user chose to cancel them (done here).
+    bool stopJobsToLeave(const QString &question, const QString &stopText);
 
     Ui::Widget *ui;
     VxWindowAgent *m_windowAgent = nullptr;
@@ -153,4 +166,8 @@ private:
     // ones still alive go with the window.
     QList<QPointer<QWidget>> m_toasts;
     int m_sourceMode = Empty;
+    // Loads, exports and cuts under way: the waiting window closes with the last.
+    int m_busyCount = 0;
+    // Closing while an export or cut runs: the question is on its way or open.
+    bool m_closeQuestionPending = false;
 };

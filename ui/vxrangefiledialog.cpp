@@ -10,11 +10,25 @@
 
 namespace {
 
-uint64_t readUnsigned(const QLineEdit *edit)
+bool readUnsigned(const QLineEdit *edit, uint64_t &value)
 {
     bool ok = false;
     const qulonglong v = edit->text().trimmed().toULongLong(&ok, 10);
-    return ok ? uint64_t(v) : 0;
+    value = ok ? uint64_t(v) : 0;
+    return ok;
+}
+
+uint64_t readUnsigned(const QLineEdit *edit)
+{
+    uint64_t value = 0;
+    readUnsigned(edit, value);
+    return value;
+}
+
+void repolish(QWidget *w)
+{
+    w->style()->unpolish(w);
+    w->style()->polish(w);
 }
 
 } // namespace
@@ -36,6 +50,25 @@ void VxRangeFileDialog::initFields(const Fields &fields, const QString &selectDi
     // The bordered boxes show the focus of the line edit they hold.
     for (QLineEdit *edit : {m_fields.startTime, m_fields.endTime, m_fields.savePath})
         edit->installEventFilter(this);
+    // A time that does not read would reach the engine as 0: show it at once.
+    for (QLineEdit *edit : {m_fields.startTime, m_fields.endTime})
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { markTime(edit); });
+}
+
+void VxRangeFileDialog::markTime(QLineEdit *edit)
+{
+    uint64_t value = 0;
+    const bool invalid = !readUnsigned(edit, value);
+    if (auto *box = qobject_cast<QWidget *>(edit->parent()); box && box->property("invalid").toBool() != invalid) {
+        box->setProperty("invalid", invalid);
+        repolish(box);
+    }
+}
+
+bool VxRangeFileDialog::timesValid() const
+{
+    uint64_t value = 0;
+    return readUnsigned(m_fields.startTime, value) && readUnsigned(m_fields.endTime, value);
 }
 
 void VxRangeFileDialog::setStartTime(uint64_t start_us)
@@ -91,8 +124,7 @@ bool VxRangeFileDialog::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
         if (auto *box = qobject_cast<QWidget *>(watched->parent())) {
             box->setProperty("focused", event->type() == QEvent::FocusIn);
-            box->style()->unpolish(box);
-            box->style()->polish(box);
+            repolish(box);
         }
     }
     return QDialog::eventFilter(watched, event);
@@ -100,7 +132,12 @@ bool VxRangeFileDialog::eventFilter(QObject *watched, QEvent *event)
 
 void VxRangeFileDialog::on_pb_save_clicked()
 {
-    accept();
+    // Refused rather than passed on as 0: a range from the recording's start is not
+    // what the user typed.
+    markTime(m_fields.startTime);
+    markTime(m_fields.endTime);
+    if (timesValid())
+        accept();
 }
 
 void VxRangeFileDialog::on_pb_cancel_clicked()

@@ -23,9 +23,12 @@ public:
     void setSavePath(const QString &dir);
     void setFileName(const QString &name);
 
-    // Field text as an unsigned decimal number; text that does not read gives 0.
+    // Field text as an unsigned decimal number; text that does not read gives 0
+    // (the dialog is not accepted with such a field).
     uint64_t getStartTime() const;
     uint64_t getEndTime() const;
+    // Both time fields read as unsigned decimal numbers.
+    bool timesValid() const;
     // Folder field + "/" + file-name field.
     QString getOutputPath() const;
     QString getSaveDir() const;
@@ -56,6 +59,8 @@ private slots:
 
 private:
     void showFolder(const QString &dir);
+    // Shows a time field that does not read as a number in the invalid colour.
+    void markTime(QLineEdit *edit);
 
     Fields m_fields;
     QString m_selectDirTitle;

@@ -16,6 +16,7 @@ ShowImageForm::ShowImageForm(QWidget *parent)
     pixmap_ = QPixmap(initialWidth_, initialHeight_);
     pixmap_.fill(QColor("#707070"));
     pixmapItem_ = scene_->addPixmap(pixmap_);
+    scene_->setSceneRect(pixmapItem_->boundingRect());
     ui->graphicsView->setScene(scene_);
 }
 
@@ -31,16 +32,27 @@ VxGraphicsView *ShowImageForm::view() const
 
 void ShowImageForm::slotShowImage(QImage image)
 {
-    pixmap_ = QPixmap::fromImage(image);
-    pixmapItem_->setPixmap(pixmap_);
+    setPicture(QPixmap::fromImage(image));
 }
 
 void ShowImageForm::showPixMap(QPixmap *pixmap)
 {
     if (!pixmap)
         return;
-    pixmap_ = *pixmap;
+    setPicture(*pixmap);
+}
+
+void ShowImageForm::setPicture(const QPixmap &pixmap)
+{
+    const bool resized = pixmap.size() != pixmap_.size();
+    pixmap_ = pixmap;
     pixmapItem_->setPixmap(pixmap_);
+    if (resized) {
+        // Another sensor size: the scene would otherwise keep the larger of the two
+        // sizes, and the old fit would show the new picture too small or cut off.
+        scene_->setSceneRect(pixmapItem_->boundingRect());
+        fitToPixmap();
+    }
 }
 
 void ShowImageForm::showEvent(QShowEvent *event)
@@ -58,5 +70,5 @@ void ShowImageForm::resizeEvent(QResizeEvent *event)
 void ShowImageForm::fitToPixmap()
 {
     if (!pixmap_.isNull())
-        ui->graphicsView->fitInView(pixmapItem_, Qt::KeepAspectRatio);
+        ui->graphicsView->fitToItem(pixmapItem_);
 }

@@ -13,8 +13,9 @@ class ShowImageForm;
 
 // The image area of the main window: shows the current frame fitted to the
 // available space (aspect ratio kept) in a VxGraphicsView that zooms and pans.
-// New frames keep the current zoom and visible part; only showing and
-// resizing the form refit the picture.
+// New frames of the same size keep the current zoom and visible part; showing
+// and resizing the form, and a frame of another size (another sensor), refit
+// the picture.
 class ShowImageForm : public QWidget
 {
     Q_OBJECT
@@ -35,6 +36,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void setPicture(const QPixmap &pixmap);
     void fitToPixmap();
 
     Ui::ShowImageForm *ui;

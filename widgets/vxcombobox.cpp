@@ -10,6 +10,8 @@
 #include <QMouseEvent>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 const QString kHaloActive = QStringLiteral("#D7E7EE");
 const QString kHaloIdle = QStringLiteral("transparent");
@@ -39,6 +41,10 @@ VxComboBox::VxComboBox(QWidget *parent)
     connect(combo, &VXComboBoxBase::popupHidden, this, [this] {
         setHaloColor(kHaloIdle);
         setTextColor(kTextIdle);
+        // A press on the text that closes the list is handed on to the text
+        // once the list is gone: it must not open the list again.
+        m_listJustClosed = true;
+        QTimer::singleShot(0, this, [this] { m_listJustClosed = false; });
     });
 
     combo->setEditable(true);
@@ -109,14 +115,18 @@ void VxComboBox::setStyleProperty(const QString &key, const QString &text)
 bool VxComboBox::eventFilter(QObject *watched, QEvent *event)
 {
     // A read-only text shows a choice, not an input: a click on it opens the
-    // list as a click on a plain combo box would.
-    if (watched == ui->cb_combox_in_widget->lineEdit() && event->type() == QEvent::MouseButtonPress) {
-        auto *edit = static_cast<QLineEdit *>(watched);
-        if (edit->isReadOnly() && isEnabled()
-            && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+    // list as a click on a plain combo box would. The list opens on the
+    // release: opened on the press, it takes the mouse, and the release of
+    // that same click would close it again at once.
+    QLineEdit *edit = ui->cb_combox_in_widget->lineEdit();
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (watched == edit && (press || event->type() == QEvent::MouseButtonRelease) && edit->isReadOnly()
+        && isEnabled() && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        if (press)
+            m_openOnRelease = !m_listJustClosed;
+        else if (std::exchange(m_openOnRelease, false))
             ui->cb_combox_in_widget->showPopup();
-            return true;
-        }
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -50,4 +50,8 @@ private:
     Ui::VxComboBox *ui;
     QMetaObject::Connection m_textChangedConnection;
     QMetaObject::Connection m_editingFinishedConnection;
+    // Clicks on read-only text: open the list at the release of a press
+    // that did not just close it.
+    bool m_openOnRelease = false;
+    bool m_listJustClosed = false;
 };

@@ -16,7 +16,11 @@ VxFilePathReminderForm::VxFilePathReminderForm(QString tips, int type, QString f
     , ui(new Ui::VxFilePathReminderForm)
 {
     ui->setupUi(this);
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // A toast must not take the keyboard from the window the user works in
+    // (a window manager activates every new window by default).
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                   | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     // A toast is a parentless window: left as it is, one still on screen
     // would keep the program running after the main window has closed.

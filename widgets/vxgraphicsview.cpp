@@ -20,6 +20,12 @@ double VxGraphicsView::zoom() const
     return qPow(kZoomStep, zoomSteps_);
 }
 
+void VxGraphicsView::fitToItem(const QGraphicsItem *item)
+{
+    zoomSteps_ = 0;
+    fitInView(item, Qt::KeepAspectRatio);
+}
+
 void VxGraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     zoomSteps_ = 0;

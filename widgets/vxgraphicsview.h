@@ -15,6 +15,8 @@ public:
     explicit VxGraphicsView(QWidget *parent = nullptr);
 
     double zoom() const;
+    // Fits the item into the view, aspect ratio kept, and starts the zoom over.
+    void fitToItem(const QGraphicsItem *item);
     double minZoom() const { return minZoom_; }
     double maxZoom() const { return maxZoom_; }
 

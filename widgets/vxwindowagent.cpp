@@ -1,7 +1,6 @@
 #include "widgets/vxwindowagent.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QMouseEvent>
 #include <QWidget>
 #include <QWindow>
@@ -129,6 +128,12 @@ bool VxWindowAgent::eventFilter(QObject *watched, QEvent *event)
 
     if (handle_ && watched == handle_) {
         switch (event->type()) {
+        case QEvent::Expose:
+            if (positionCheckPending_ && handle_->isExposed()) {
+                positionCheckPending_ = false;
+                confirmNativePosition();
+            }
+            return false;
         case QEvent::MouseMove:
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -170,6 +175,8 @@ bool VxWindowAgent::windowEvent(QEvent *event)
         // The native window exists only from the first show on and may be
         // recreated (flag changes): follow it.
         attachWindowHandle();
+        if (event->type() == QEvent::Show && !event->spontaneous())
+            positionCheckPending_ = true;
         break;
     case QEvent::Leave:
         if (!manualEdges_)
@@ -191,6 +198,22 @@ void VxWindowAgent::attachWindowHandle()
     handle_ = handle;
     if (handle_)
         handle_->installEventFilter(this);
+}
+
+void VxWindowAgent::confirmNativePosition()
+{
+    // A window moved after its native window was created but before the
+    // window manager mapped it (QDialog centres itself that way) can leave Qt
+    // holding the position of the manager's frame before it was placed, while
+    // the widget keeps the position it asked for. mapToGlobal() then misplaces
+    // every popup and a system move starts from a wrong pointer position.
+    // Asking for the position once more makes the window manager confirm the
+    // real one.
+    if (!window_ || !handle_ || window_->isMaximized() || window_->isFullScreen() || window_->isMinimized())
+        return;
+    const QPoint wanted = window_->geometry().topLeft();
+    if (handle_->position() != wanted)
+        handle_->setPosition(wanted);
 }
 
 bool VxWindowAgent::isResizable() const
@@ -349,10 +372,13 @@ bool VxWindowAgent::titleBarEvent(QMouseEvent *event)
         if (!dragPending_ || !(event->buttons() & Qt::LeftButton))
             return false;
         if (!manualMove_) {
-            if ((global - pressGlobal_).manhattanLength() < QApplication::startDragDistance())
-                return true;
             // Starting the move only once the mouse really moves keeps the
-            // button grab for a following double-click.
+            // button grab for a following double-click. The window manager
+            // moves the window from where the pointer is when the move
+            // starts, so the window trails the pointer by this distance:
+            // keep it small (a drag-and-drop distance is about 10 px).
+            if ((global - pressGlobal_).manhattanLength() < kMoveStartDistance)
+                return true;
             QWindow *handle = window_->windowHandle();
             if (handle && handle->startSystemMove()) {
                 dragPending_ = false;

@@ -75,6 +75,7 @@ private:
     bool titleBarEvent(QMouseEvent *event);
     bool edgeEvent(QMouseEvent *event);
     void attachWindowHandle();
+    void confirmNativePosition();
     bool isDragArea(const QPoint &titleBarPos) const;
     bool isResizable() const;
     Qt::Edges edgesAt(const QPoint &windowPos) const;
@@ -92,10 +93,13 @@ private:
     QSet<const QWidget *> hitTestVisible_;
     int borderWidth_ = 5;
     bool lastMaximized_ = false;
+    // Set by a show, cleared by the first exposure after it.
+    bool positionCheckPending_ = false;
     // The maximised state when the maximise button was pressed; -1 = no press seen.
     int maximizedAtPress_ = -1;
 
-    // Title-bar drag.
+    // Title-bar drag: pointer travel (Manhattan, px) that starts a move.
+    static constexpr int kMoveStartDistance = 4;
     bool dragPending_ = false;
     bool manualMove_ = false;
     QPoint pressGlobal_;

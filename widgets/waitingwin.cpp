@@ -3,8 +3,12 @@
 
 #include <QDebug>
 #include <QGuiApplication>
+#include <QHideEvent>
 #include <QMovie>
 #include <QScreen>
+
+#include <algorithm>
+#include <cmath>
 
 WaitingWin::WaitingWin(QWidget *anchor)
     : QDialog(anchor)
@@ -18,6 +22,32 @@ WaitingWin::WaitingWin(QWidget *anchor)
     ui->label_waiting->setScaledContents(true);
     ui->label_waiting->setStyleSheet(QStringLiteral("background: transparent;"));
     setStyleSheet(QStringLiteral("background: transparent;"));
+    leaveProgressMode();
+    connect(ui->pb_cancel, &QPushButton::clicked, this, [this] {
+        ui->pb_cancel->setEnabled(false); // the work needs a moment to stop: one request is enough
+        emit cancelRequested();
+    });
+}
+
+void WaitingWin::setProgress(double fraction)
+{
+    if (!(fraction >= 0.0))
+        fraction = 0.0;
+    const int percent = int(std::floor(std::min(fraction, 1.0) * 100.0));
+    ui->lb_progress->setText(QStringLiteral("%1%").arg(percent));
+    if (progressMode_)
+        return;
+    progressMode_ = true;
+    ui->lb_progress->show();
+    ui->pb_cancel->setEnabled(true);
+    ui->pb_cancel->show();
+}
+
+void WaitingWin::leaveProgressMode()
+{
+    progressMode_ = false;
+    ui->lb_progress->hide();
+    ui->pb_cancel->hide();
 }
 
 WaitingWin::~WaitingWin()
@@ -60,6 +90,10 @@ void WaitingWin::closeEvent(QCloseEvent *event)
 void WaitingWin::hideEvent(QHideEvent *event)
 {
     movie_->stop();
+    // Closed (not merely hidden with a minimised window): the next work starts with
+    // the plain spinner until it reports progress.
+    if (!event->spontaneous())
+        leaveProgressMode();
     QDialog::hideEvent(event);
 }
 

@@ -13,6 +13,12 @@ $PY make_icons.py
 $PY make_waiting_gif.py
 "$TOOL" png logo_navigate.svg "$ASSETS/Vexadin logo_navigate.png" 128 128
 "$TOOL" png logo_system_version.svg "$ASSETS/Vexadin logo_ system-version.png" 300 80
+# Desktop icon (hicolor theme) at the usual sizes, plus the scalable source.
+for size in 16 24 32 48 64 128 256; do
+  mkdir -p "../desktop/icons/${size}x$size"
+  "$TOOL" png logo_navigate.svg "../desktop/icons/${size}x$size/vexadinview.png" "$size" "$size"
+done
+mkdir -p ../desktop/icons/scalable && cp logo_navigate.svg ../desktop/icons/scalable/vexadinview.svg
 "$TOOL" sheet /tmp/vx_icons.png "$ASSETS" ../img/icon/waiting.gif
 rm -rf "$(dirname "$TOOL")"
 echo "contact sheet: /tmp/vx_icons.png"

@@ -1,7 +1,10 @@
 #include "vxrawcommands.h"
 
 #include "eventconverter.h"
+#include "fusionsetcheck.h"
+#include "progressline.h"
 
+#include "camera/operationcontrol.h"
 #include "driver/driverlog.h"
 #include "driver/rawfilereader.h"
 #include "driver/rawformat.h"
@@ -32,7 +35,8 @@ const char kUsage[] =
     "  convert IN OUT.raw [--width W] [--height H] [--serial S] [--product P]\n"
     "                                 import a text/CSV event list ('t x y p') or an AEDAT 4.0 file\n"
     "  cut IN OUT START_US END_US     copy the closed range [START_US, END_US] to a new recording\n"
-    "  check FILE                     verify every block; report damaged blocks and their time ranges\n"
+    "  check FILE                     verify every block; report damaged blocks and their time ranges;\n"
+    "                                 a fusion recording's .mp4 and .json of the same name are checked too\n"
     "  export IN OUT.mp4 START_US END_US\n"
     "                                 render the closed range [START_US, END_US] as a video\n"
     "  cameras                        list the cameras: serial, product, WIDTHxHEIGHT, kind (tab-separated)\n"
@@ -40,7 +44,10 @@ const char kUsage[] =
     "                                 record N seconds from a camera, after loading a configuration\n"
     "                                 file and setting single parameters (e.g. --set roi.enable=true)\n"
     "\n"
-    "exit status: 0 success, 1 bad or damaged data or a failed operation,\n"
+    "On a terminal, cut, export, check and the index rebuild of a recording whose writer\n"
+    "was killed show their progress; Ctrl-C stops them and leaves no output behind.\n"
+    "\n"
+    "exit status: 0 success, 1 bad or damaged data, a failed or interrupted operation,\n"
     "             2 wrong usage or a file that is not a recording\n";
 
 // An error is one line: driver messages may carry line breaks.
@@ -346,8 +353,17 @@ int cmdCut(const std::vector<std::string> &args, std::ostream &out, std::ostream
     std::unique_ptr<RawFileReader> reader;
     if (int status = vxrawOpenRecording("cut", p.positional[0], err, reader))
         return status;
-    if (!reader->cut(start, end, p.positional[1]))
-        return fail(err, "cut", kVxrawFailed, reader->lastError());
+    {
+        ProgressLine line("vxraw cut:");
+        vexadin::OperationControl control;
+        vxrawFollow(control, line);
+        const bool ok = reader->cut(start, end, p.positional[1], control);
+        line.finish();
+        if (!ok && ProgressLine::interrupted())
+            return fail(err, "cut", kVxrawFailed, kVxrawInterrupted);
+        if (!ok)
+            return fail(err, "cut", kVxrawFailed, reader->lastError());
+    }
     std::unique_ptr<RawFileReader> written = RawFileReader::create(p.positional[1]);
     vexadin::DvsFileInfo info;
     if (!written || !written->open() || !written->getFileInfo(info))
@@ -370,7 +386,18 @@ int cmdCheck(const std::vector<std::string> &args, std::ostream &out, std::ostre
     if (int status = vxrawOpenRecording("check", path, err, reader))
         return status;
     std::vector<std::string> problems;
-    const bool sound = reader->verifyAll(&problems);
+    bool sound = false;
+    {
+        ProgressLine line("vxraw check:");
+        vexadin::OperationControl control;
+        vxrawFollow(control, line);
+        sound = reader->verifyAll(&problems, &control);
+        line.finish();
+        if (ProgressLine::interrupted())
+            return fail(err, "check", kVxrawFailed, kVxrawInterrupted);
+    }
+    // A fusion recording's video and calibration beside it.
+    sound = checkFusionNeighbours(path, reader->header().apsTimeOffset, out, problems) && sound;
     for (const std::string &problem : problems)
         out << oneLine(problem) << '\n';
     out << path << ": " << reader->blockCount() << " blocks, " << reader->corruptBlockCount() << " damaged, index "
@@ -474,7 +501,24 @@ int vxrawOpenRecording(const std::string &command, const std::string &path, std:
             why.erase(0, prefix.size());
         return vxrawFail(err, command, kVxrawFailed, why.empty() ? path + ": damaged recording header" : why);
     }
-    if (!reader->open())
+    // Only a recording whose writer was killed needs its index rebuilt, which reads
+    // the whole file: that shows progress and listens to Ctrl-C.
+    ProgressLine line("vxraw " + command + ": rebuilding the index");
+    vexadin::OperationControl control;
+    vxrawFollow(control, line);
+    const bool opened = reader->open(control);
+    line.finish();
+    if (!opened && ProgressLine::interrupted())
+        return vxrawFail(err, command, kVxrawFailed, kVxrawInterrupted);
+    if (!opened)
         return vxrawFail(err, command, kVxrawFailed, path + ": " + reader->lastError());
     return kVxrawOk;
+}
+
+const char *const kVxrawInterrupted = "interrupted; nothing was written";
+
+void vxrawFollow(vexadin::OperationControl &control, ProgressLine &line)
+{
+    control.setProgressHandler([&line](double fraction) { line.update(fraction); });
+    control.setStopCondition(&ProgressLine::interrupted);
 }

@@ -12,7 +12,10 @@
 // Exit statuses: 0 success; 1 bad or damaged data, or a failed operation;
 // 2 wrong usage, a missing file, or a file that is not a recording.
 // A failure writes exactly one line to `err`.
+class ProgressLine;
+
 namespace vexadin {
+class OperationControl;
 class RawFileReader;
 }
 
@@ -46,6 +49,11 @@ int vxrawFail(std::ostream &err, const std::string &command, int status, const s
 bool vxrawParseU64(const std::string &s, uint64_t &value);
 // Opens FILE as an opened recording for `command`: 2 when it is missing or not a
 // recording, 1 when it is one of ours but cannot be read (damaged header, newer
-// format, unreadable), 0 with `reader` set otherwise. A failure writes its one line.
+// format, unreadable) or Ctrl-C stopped the index rebuild, 0 with `reader` set
+// otherwise. A failure writes its one line. A rebuild shows its progress on a terminal.
 int vxrawOpenRecording(const std::string &command, const std::string &path, std::ostream &err,
                        std::unique_ptr<vexadin::RawFileReader> &reader);
+// Shows the operation's progress on `line` and stops it on Ctrl-C.
+void vxrawFollow(vexadin::OperationControl &control, ProgressLine &line);
+// The line written when Ctrl-C stopped a command (status 1).
+extern const char *const kVxrawInterrupted;

@@ -1,4 +1,7 @@
+#include "progressline.h"
 #include "vxrawcommands.h"
+
+#include "camera/operationcontrol.h"
 
 #include "driver/rawfilereader.h"
 #include "driver/videoexporter.h"
@@ -34,7 +37,15 @@ int runVxrawExport(const std::vector<std::string> &args, std::ostream &out, std:
         return status;
 
     std::string error;
-    if (!vexadin::exportEventVideo(*reader, start, end, outPath, vexadin::VideoExportOptions{}, &error))
+    ProgressLine line("vxraw export:");
+    vexadin::OperationControl control;
+    vxrawFollow(control, line);
+    const bool ok = vexadin::exportEventVideo(*reader, start, end, outPath, vexadin::VideoExportOptions{}, &error,
+                                              &control);
+    line.finish();
+    if (!ok && ProgressLine::interrupted())
+        return fail(err, kVxrawFailed, kVxrawInterrupted);
+    if (!ok)
         return fail(err, kVxrawFailed, error);
     out << "exported [" << start << ", " << end << "] of " << in << " to " << outPath << '\n';
     return kVxrawOk;
