@@ -123,6 +123,18 @@
         <translation>Fusion recordings are not supported yet; only the events are shown.</translation>
     </message>
     <message>
+        <source>Event data from other tools (*.aedat *.aedat4 *.dat *.h5 *.hdf5 *.hdf *.txt *.csv)</source>
+        <translation>Event data from other tools (*.aedat *.aedat4 *.dat *.h5 *.hdf5 *.hdf *.txt *.csv)</translation>
+    </message>
+    <message>
+        <source>Cannot import %1: %2</source>
+        <translation>Cannot import %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 events outside the sensor were skipped.</source>
+        <translation>%1 events outside the sensor were skipped.</translation>
+    </message>
+    <message>
         <source>Please open a raw file first.</source>
         <translation>Please open a raw file first.</translation>
     </message>

@@ -123,6 +123,18 @@
         <translation>暂不支持融合录制文件，仅显示事件。</translation>
     </message>
     <message>
+        <source>Event data from other tools (*.aedat *.aedat4 *.dat *.h5 *.hdf5 *.hdf *.txt *.csv)</source>
+        <translation>其他工具的事件数据 (*.aedat *.aedat4 *.dat *.h5 *.hdf5 *.hdf *.txt *.csv)</translation>
+    </message>
+    <message>
+        <source>Cannot import %1: %2</source>
+        <translation>无法导入 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1 events outside the sensor were skipped.</source>
+        <translation>已跳过 %1 个超出传感器范围的事件。</translation>
+    </message>
+    <message>
         <source>Please open a raw file first.</source>
         <translation>请先打开 Raw 文件。</translation>
     </message>

@@ -4,6 +4,7 @@
 #include "app/appsettings.h"
 #include "app/vxutils.h"
 #include "camera/dvscamera.h"
+#include "processing/recordingimportjob.h"
 #include "processing/vxeventprocessor.h"
 #include "ui/vxcutrawfile.h"
 #include "ui/vxexportvideoui.h"
@@ -154,6 +155,7 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
 
     m_waitingWin = new WaitingWin(ui->widget_show_image);
     m_waitingWin->close();
+    connect(m_waitingWin, &WaitingWin::cancelRequested, this, &MainWidget::cancelImport);
 
     ui->splitter->setContentsMargins(10, 10, 10, 10);
     ui->splitter->setStretchFactor(0, 1);
@@ -222,6 +224,9 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
 
 MainWidget::~MainWidget()
 {
+    // Import threads report to this window: they end (cancelled) before it goes.
+    for (const QPointer<RecordingImportJob> &job : std::as_const(m_importJobs))
+        delete job.data();
     delete m_eventProcessor;
     m_eventProcessor = nullptr;
     delete m_waitingWin;
@@ -498,11 +503,81 @@ void MainWidget::saveSwitchedLanguage()
 
 void MainWidget::slotOpenRecording()
 {
-    const QString path = QFileDialog::getOpenFileName(nullptr, tr("Select a raw file"), m_settings->inputRawFilePath,
-                                                      tr("RAW files (*.raw)"));
+    const QString path =
+        QFileDialog::getOpenFileName(nullptr, tr("Select a raw file"), m_settings->inputRawFilePath,
+                                     tr("RAW files (*.raw)") + QStringLiteral(";;")
+                                         + tr("Event data from other tools (*.aedat *.aedat4 *.dat *.h5 *.hdf5 *.hdf "
+                                              "*.txt *.csv)"));
+    openChosenFile(path);
+}
+
+void MainWidget::openChosenFile(const QString &path)
+{
     if (path.isEmpty())
         return;
-    openRecording(path);
+    // Our recordings by their signature (whatever the name) or by their extension
+    // (the worker then says what is wrong with them); anything else is imported.
+    if (RecordingImportJob::isRecording(path)
+        || QFileInfo(path).suffix().compare(QLatin1String("raw"), Qt::CaseInsensitive) == 0) {
+        cancelImport();
+        openRecording(path);
+    } else {
+        importRecording(path);
+    }
+}
+
+void MainWidget::importRecording(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    cancelImport();
+    auto *job = new RecordingImportJob(path, RecordingImportJob::defaultCacheDir());
+    m_importJob = job;
+    m_importJobs.append(job);
+    connect(job, &RecordingImportJob::progress, this, [this, job](double fraction) {
+        if (job == m_importJob)
+            m_waitingWin->setProgress(fraction);
+    });
+    connect(job, &RecordingImportJob::finished, this,
+            [this, job](bool ok, const QString &message) { importFinished(job, ok, message); });
+    slotSetWaitWinStatus(true);
+    m_waitingWin->setProgress(0);
+    job->start();
+}
+
+void MainWidget::cancelImport()
+{
+    if (!m_importJob)
+        return;
+    m_importJob->cancel();
+    m_importJob = nullptr;
+    slotSetWaitWinStatus(false);
+}
+
+void MainWidget::importFinished(RecordingImportJob *job, bool ok, const QString &message)
+{
+    // Results of a cancelled or replaced import are dropped.
+    const bool current = job == m_importJob;
+    m_importJobs.removeAll(job);
+    job->deleteLater();
+    if (!current)
+        return;
+    m_importJob = nullptr;
+    slotSetWaitWinStatus(false);
+    const QFileInfo source(job->sourcePath());
+    if (!ok) {
+        if (!message.isEmpty())
+            emit signalShowLeftBottomTips(tr("Cannot import %1: %2").arg(source.fileName(), message),
+                                          VxMessageType::Error);
+        return;
+    }
+    openRecording(job->outputPath());
+    // The next file dialog starts where the source was, not in the cache.
+    m_settings->inputRawFilePath = source.path();
+    if (job->outsideSensor() > 0)
+        emit signalShowLeftBottomTips(
+            tr("%1 events outside the sensor were skipped.").arg(QString::number(job->outsideSensor())),
+            VxMessageType::Warning);
 }
 
 bool MainWidget::isFusionRecording(const QString &rawPath)
@@ -556,7 +631,7 @@ void MainWidget::openFromCommandLine(const QStringList &files)
         return;
     // The folder of the file is remembered for the Open dialog: make it
     // independent of the directory the program was started in.
-    openRecording(QFileInfo(files.first()).absoluteFilePath());
+    openChosenFile(QFileInfo(files.first()).absoluteFilePath());
     if (files.size() > 1) {
         for (qsizetype i = 1; i < files.size(); ++i)
             qWarning() << "Only one recording opens at a time; ignored:" << files.at(i);

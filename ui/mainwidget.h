@@ -13,6 +13,7 @@
 class AppSettings;
 class QAction;
 class QMenu;
+class RecordingImportJob;
 class VxCutRawFile;
 class VxEventProcessor;
 class VxExportVideoUI;
@@ -51,6 +52,12 @@ public:
     // Opens the first file named on the command line the way the Open dialog
     // does; the others are ignored with a warning (log line and toast).
     void openFromCommandLine(const QStringList &files);
+    // A file chosen to open: a recording opens, event data from another tool is imported.
+    void openChosenFile(const QString &path);
+    // Event data from another tool: converted into a recording in the cache folder
+    // (behind the waiting window, with progress and Cancel), then opened as usual.
+    void importRecording(const QString &path);
+    bool isImporting() const { return !m_importJob.isNull(); }
     // A .raw file with a same-named .mp4 beside it is a fusion recording.
     static bool isFusionRecording(const QString &rawPath);
 
@@ -149,6 +156,9 @@ private:
     void showSidePanel(SidePanel which, bool show);
     void setRecordingControlsEnabled(bool en);
     bool askUser(const QString &message, const QString &acceptText, const QString &rejectText);
+    // Stops the running import (if any); its thread ends on its own, later.
+    void cancelImport();
+    void importFinished(RecordingImportJob *job, bool ok, const QString &message);
     // True when no export or cut runs, or the user chose to cancel them (done here).
     bool stopJobsToLeave(const QString &question, const QString &stopText);
 
@@ -166,6 +176,10 @@ private:
     // ones still alive go with the window.
     QList<QPointer<QWidget>> m_toasts;
     int m_sourceMode = Empty;
+    // The import whose result the window waits for, and every job whose thread may
+    // still run (a cancelled one finishes in the background and is deleted then).
+    QPointer<RecordingImportJob> m_importJob;
+    QList<QPointer<RecordingImportJob>> m_importJobs;
     // Loads, exports and cuts under way: the waiting window closes with the last.
     int m_busyCount = 0;
     // Closing while an export or cut runs: the question is on its way or open.

@@ -179,7 +179,7 @@ TEST(VxrawUsage, MissingFilesAndNonRecordingsAreStatusTwo)
     EXPECT_ONE_ERROR_LINE(r, 2);
     EXPECT_EQ(r.err, "vxraw convert: " + text
                          + ": not a text event list: line 1: expected 4 fields 't x y p', found 5 "
-                           "(expected 't x y p' text lines or AEDAT 4.0)\n");
+                           "(expected 't x y p' text lines, AEDAT 2.0, 3.1 or 4.0, or HDF5)\n");
     std::remove(text.c_str());
 }
 

@@ -3,19 +3,24 @@
 #include "aedat4importer.h"
 #include "eventconverter.h"
 #include "textimporter.h"
+#include "vxrawcommands.h"
 
 #include "driver/rawfilereader.h"
+#include "support/foreignfiles.h"
 #include "support/syntheticevents.h"
 
 #include <gtest/gtest.h>
-#include <lz4frame.h>
-#include <zstd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using vexadin::Event2D;
 
@@ -89,144 +94,13 @@ bool tsFails(const char *text)
     return !vxraw::TextImporter::parseTimestampUs(text, text + std::strlen(text), us);
 }
 
-// ---- AEDAT 4.0 writer for tests: FlatBuffers laid out by hand ----------------
+using vxtest::Aedat4Codec;
+using AedatEvent = vxtest::Aedat4Event;
 
-void put32(std::string &s, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void put16(std::string &s, uint16_t v)
-{
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>(v >> 8);
-}
-void put64(std::string &s, uint64_t v)
-{
-    put32(s, static_cast<uint32_t>(v));
-    put32(s, static_cast<uint32_t>(v >> 32));
-}
-
-struct AedatEvent {
-    int64_t t;
-    int16_t x, y;
-    uint8_t on;
-};
-
-enum class Codec { None, Lz4, Zstd };
-
-// IOHeader: root -> table { compression (+4), infoNode (+8), dataTablePosition (+12) }.
-std::string ioHeader(int32_t compression, int64_t dataTable, const std::string &xml)
-{
-    std::string b;
-    put32(b, 20);
-    b += "IOHE";
-    put16(b, 10); // vtable at 8
-    put16(b, 20);
-    put16(b, 4);
-    put16(b, 12);
-    put16(b, 8);
-    put16(b, 0);                  // pad to 20
-    put32(b, 12);                 // table at 20: soffset to vtable at 8
-    put32(b, static_cast<uint32_t>(compression));
-    put32(b, 40 - 28);            // string at 40, field at 28
-    put64(b, static_cast<uint64_t>(dataTable));
-    put32(b, static_cast<uint32_t>(xml.size()));
-    b += xml;
-    b += '\0';
-    while (b.size() % 4)
-        b += '\0';
-    return b;
-}
-
-// Size-prefixed EventPacket with `count` elements (may claim more than it holds).
-std::string eventPacket(const std::vector<AedatEvent> &events, uint32_t claimedCount = UINT32_MAX,
-                        const char *ident = "EVTS")
-{
-    std::string b;
-    put32(b, 16);
-    b += ident;
-    put16(b, 6); // vtable at 8
-    put16(b, 8);
-    put16(b, 4);
-    put16(b, 0); // pad to 16
-    put32(b, 8); // table at 16
-    put32(b, 4); // vector at 24, field at 20
-    put32(b, claimedCount == UINT32_MAX ? static_cast<uint32_t>(events.size()) : claimedCount);
-    for (const AedatEvent &e : events) {
-        put64(b, static_cast<uint64_t>(e.t));
-        put16(b, static_cast<uint16_t>(e.x));
-        put16(b, static_cast<uint16_t>(e.y));
-        b += static_cast<char>(e.on);
-        b.append(3, '\0');
-    }
-    std::string prefixed;
-    put32(prefixed, static_cast<uint32_t>(b.size()));
-    return prefixed + b;
-}
-
-std::string compress(const std::string &raw, Codec codec)
-{
-    std::string out;
-    if (codec == Codec::Lz4) {
-        out.resize(LZ4F_compressFrameBound(raw.size(), nullptr));
-        const size_t n = LZ4F_compressFrame(out.data(), out.size(), raw.data(), raw.size(), nullptr);
-        EXPECT_FALSE(LZ4F_isError(n));
-        out.resize(n);
-    } else if (codec == Codec::Zstd) {
-        out.resize(ZSTD_compressBound(raw.size()));
-        const size_t n = ZSTD_compress(out.data(), out.size(), raw.data(), raw.size(), 3);
-        EXPECT_FALSE(ZSTD_isError(n));
-        out.resize(n);
-    } else {
-        out = raw;
-    }
-    return out;
-}
-
-std::string packet(int32_t stream, const std::string &body)
-{
-    std::string p;
-    put32(p, static_cast<uint32_t>(stream));
-    put32(p, static_cast<uint32_t>(body.size()));
-    return p + body;
-}
-
-const char kXml[] = "<dv version=\"2.0\">\n"
-                    " <node name=\"outInfo\" path=\"/outInfo/\">\n"
-                    "  <node name=\"1\" path=\"/outInfo/1/\">\n"
-                    "   <attr key=\"typeIdentifier\" type=\"string\">IMUS</attr>\n"
-                    "  </node>\n"
-                    "  <node name=\"4\" path=\"/outInfo/4/\">\n"
-                    "   <attr key=\"compression\" type=\"string\">LZ4</attr>\n"
-                    "   <attr key=\"typeIdentifier\" type=\"string\">EVTS</attr>\n"
-                    "   <node name=\"info\" path=\"/outInfo/4/info/\">\n"
-                    "    <attr key=\"sizeX\" type=\"int\">64</attr>\n"
-                    "    <attr key=\"sizeY\" type=\"int\">48</attr>\n"
-                    "    <attr key=\"source\" type=\"string\">TestCam_S&amp;N42</attr>\n"
-                    "   </node>\n"
-                    "  </node>\n"
-                    " </node>\n"
-                    "</dv>\n";
-
-// Two event packets on stream 4 with an IMU packet (stream 1) between them.
-std::string aedatFile(Codec codec, const std::vector<AedatEvent> &first, const std::vector<AedatEvent> &second,
+std::string aedatFile(Aedat4Codec codec, const std::vector<AedatEvent> &first, const std::vector<AedatEvent> &second,
                       bool withTable = true)
 {
-    const int32_t compression = codec == Codec::None ? 0 : (codec == Codec::Lz4 ? 1 : 3);
-    std::string packets = packet(4, compress(eventPacket(first), codec));
-    packets += packet(1, compress(std::string(40, 'i'), codec));
-    packets += packet(4, compress(eventPacket(second), codec));
-    // Sizes are fixed once the table position is known: the header length does not depend on it.
-    const std::string probe = ioHeader(compression, 0, kXml);
-    const int64_t tablePos = withTable ? static_cast<int64_t>(14 + 4 + probe.size() + packets.size()) : -1;
-    const std::string header = ioHeader(compression, tablePos, kXml);
-    std::string file = "#!AER-DAT4.0\r\n";
-    put32(file, static_cast<uint32_t>(header.size()));
-    file += header + packets;
-    if (withTable)
-        file += "FTAB-not-parsed";
-    return file;
+    return vxtest::aedat4File(codec, {first, second}, withTable);
 }
 
 const std::vector<AedatEvent> kFirst = {{1000, 0, 0, 1}, {1000, 63, 47, 0}, {1005, 10, 20, 1}};
@@ -369,7 +243,7 @@ TEST(AedatImport, ReadsLz4ZstdAndUncompressedPacketsSkippingOtherStreams)
     for (const auto *list : {&kFirst, &kSecond})
         for (const AedatEvent &e : *list)
             expected.emplace_back(e.x, e.y, e.on, e.t);
-    for (Codec codec : {Codec::Lz4, Codec::Zstd, Codec::None}) {
+    for (Aedat4Codec codec : {Aedat4Codec::Lz4, Aedat4Codec::Zstd, Aedat4Codec::None}) {
         for (bool withTable : {true, false}) {
             const std::string path = writeTemp(aedatFile(codec, kFirst, kSecond, withTable), ".aedat4");
             vxraw::Aedat4Importer importer(path);
@@ -388,20 +262,26 @@ TEST(AedatImport, ReadsLz4ZstdAndUncompressedPacketsSkippingOtherStreams)
 
 TEST(AedatImport, DamageIsReportedWithThePacketNotReadPastTheBuffer)
 {
-    const std::string good = aedatFile(Codec::Lz4, kFirst, kSecond);
+    const std::string good = aedatFile(Aedat4Codec::Lz4, kFirst, kSecond);
 
-    // Cut inside the last packet, with the table position left pointing past the end.
-    Imported r = importAedat(good.substr(0, good.size() - 30));
+    // An unclosed recording (no table) cut inside its last packet.
+    const std::string unclosed = aedatFile(Aedat4Codec::Lz4, kFirst, kSecond, false);
+    Imported r = importAedat(unclosed.substr(0, unclosed.size() - 10));
     EXPECT_EQ(r.events.size(), kFirst.size());
     EXPECT_NE(r.error.find("packet 3 at byte"), std::string::npos) << r.error;
     EXPECT_NE(r.error.find("runs past the end of the file"), std::string::npos) << r.error;
 
+    // A closed one cut short: its table position now lies past the end.
+    r = importAedat(good.substr(0, good.size() - 60));
+    EXPECT_FALSE(r.opened);
+    EXPECT_NE(r.error.find("lies beyond the end of the file"), std::string::npos) << r.error;
+
     // A vector that claims more elements than the buffer holds.
-    std::string lying = aedatFile(Codec::None, kFirst, kSecond);
-    const std::string honest = eventPacket(kFirst);
+    std::string lying = aedatFile(Aedat4Codec::None, kFirst, kSecond);
+    const std::string honest = vxtest::aedat4EventPacket(kFirst);
     const size_t at = lying.find(honest);
     ASSERT_NE(at, std::string::npos);
-    lying.replace(at, honest.size(), eventPacket(kFirst, 1000000));
+    lying.replace(at, honest.size(), vxtest::aedat4EventPacket(kFirst, 1000000));
     r = importAedat(lying);
     EXPECT_TRUE(r.events.empty());
     EXPECT_NE(r.error.find("packet 1 at byte"), std::string::npos) << r.error;
@@ -417,21 +297,52 @@ TEST(AedatImport, DamageIsReportedWithThePacketNotReadPastTheBuffer)
     EXPECT_TRUE(r.events.empty());
     EXPECT_NE(r.error.find("packet 1 at byte"), std::string::npos) << r.error;
 
-    // Every prefix of the file fails cleanly or imports a prefix of the events.
+    // No prefix of a closed recording that lacks events passes for a whole one.
     for (size_t n = 0; n < good.size(); n += 7) {
         r = importAedat(good.substr(0, n));
         EXPECT_LE(r.events.size(), kFirst.size() + kSecond.size());
+        if (r.events.size() < kFirst.size() + kSecond.size()) {
+            EXPECT_NE(r.error, "") << "prefix of " << n << " bytes";
+        }
+    }
+}
+
+// The header's table position marks where the packets end. A wrong one that lands
+// on a packet boundary used to end the import early and report success.
+TEST(AedatImport, AWrongDataTablePositionIsAnErrorNotAnEarlyEnd)
+{
+    for (Aedat4Codec codec : {Aedat4Codec::Lz4, Aedat4Codec::None}) {
+        const std::string good = aedatFile(codec, kFirst, kSecond);
+        const std::string second = vxtest::aedat4Packet(4, vxtest::aedat4Compress(vxtest::aedat4EventPacket(kSecond), codec));
+        const size_t third = good.find(second);
+        ASSERT_NE(third, std::string::npos);
+        const size_t table = third + second.size();
+        std::string pos;
+        vxtest::putLe64(pos, table);
+        const size_t field = good.find(pos); // the header's copy of the position
+        ASSERT_NE(field, std::string::npos);
+
+        for (uint64_t wrong : {uint64_t(third), uint64_t(third + 3), uint64_t(5), uint64_t(good.size() + 100)}) {
+            std::string bad = good;
+            std::string w;
+            vxtest::putLe64(w, wrong);
+            bad.replace(field, 8, w);
+            const Imported r = importAedat(bad);
+            EXPECT_NE(r.error, "") << "table position " << wrong;
+            EXPECT_NE(r.error.find(wrong == third ? "does not lead to the data table" : "data table"), std::string::npos)
+                << r.error;
+        }
     }
 }
 
 TEST(AedatImport, OtherVersionsAndMissingEventStreamAreRefusedByName)
 {
-    Imported r = importAedat("#!AER-DAT3.1\r\n#Format: RAW\r\n");
+    Imported r = importAedat("#!AER-DAT3.0\r\n#Format: RAW\r\n");
     EXPECT_FALSE(r.opened);
     EXPECT_TRUE(r.recognised);
-    EXPECT_EQ(r.error, "unsupported AEDAT version '#!AER-DAT3.1' (only AEDAT 4.0 can be imported)");
+    EXPECT_EQ(r.error, "unsupported AEDAT version '#!AER-DAT3.0' (AEDAT 2.0, 3.1 and 4.0 can be imported)");
 
-    std::string noEvents = aedatFile(Codec::Lz4, kFirst, kSecond);
+    std::string noEvents = aedatFile(Aedat4Codec::Lz4, kFirst, kSecond);
     const size_t at = noEvents.find(">EVTS<");
     ASSERT_NE(at, std::string::npos);
     noEvents.replace(at + 1, 4, "FRME");
@@ -443,42 +354,21 @@ TEST(AedatImport, OtherVersionsAndMissingEventStreamAreRefusedByName)
 TEST(AedatImport, SensorSizeComesFromTheFileUnlessOverridden)
 {
     const std::vector<AedatEvent> wide = {{10, 100, 5, 1}};
-    Imported r = importAedat(aedatFile(Codec::Lz4, kFirst, wide));
+    Imported r = importAedat(aedatFile(Aedat4Codec::Lz4, kFirst, wide));
     EXPECT_EQ(r.events.size(), kFirst.size());
     EXPECT_NE(r.error.find("packet 3 at byte"), std::string::npos) << r.error;
     EXPECT_NE(r.error.find("event 0: event at x=100 y=5 is outside the 64 x 48 sensor"), std::string::npos)
         << r.error;
 
-    r = importAedat(aedatFile(Codec::Lz4, kFirst, {{2000000, 100, 5, 1}}), 128, 48);
+    r = importAedat(aedatFile(Aedat4Codec::Lz4, kFirst, {{2000000, 100, 5, 1}}), 128, 48);
     EXPECT_EQ(r.error, "");
     EXPECT_EQ(r.events.size(), kFirst.size() + 1);
 }
 
 // ---- conversion to a recording ----------------------------------------------
 
-namespace {
-
-struct ReadBack {
-    bool ok = false;
-    std::vector<Event2D> events;
-    vexadin::DvsFileInfo info;
-};
-
-ReadBack readRecording(const std::string &path)
-{
-    ReadBack r;
-    auto reader = vexadin::RawFileReader::create(path);
-    if (!reader || !reader->open() || !reader->getFileInfo(r.info))
-        return r;
-    r.ok = reader->forEachBlockInRange(0, UINT64_MAX, [&](const Event2D *b, const Event2D *e, const auto *,
-                                                          const auto *) {
-        r.events.insert(r.events.end(), b, e);
-        return true;
-    });
-    return r;
-}
-
-} // namespace
+using ReadBack = vxtest::RecordingContents;
+using vxtest::readRecording;
 
 TEST(Convert, FailureLeavesNoOutputAndKeepsAnExistingFile)
 {
@@ -510,9 +400,53 @@ TEST(Convert, FailureLeavesNoOutputAndKeepsAnExistingFile)
     std::remove(out.c_str());
 }
 
+// A failing read is not the end of the file: the events after it would be lost
+// while the conversion reported success. Reading /proc/self/mem at offset 0 fails
+// with EIO, a real read error on a "regular" file.
+TEST(Convert, AReadErrorIsAFailureNotAnEndOfFile)
+{
+    const std::string failing = "/proc/self/mem";
+    struct stat st {};
+    if (::stat(failing.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        GTEST_SKIP() << failing << " is not available here";
+    vxraw::TextImporter text(failing);
+    const Imported r = importAll(text);
+    EXPECT_FALSE(r.opened);
+    EXPECT_TRUE(text.readFailed());
+    EXPECT_NE(r.error.find("read error"), std::string::npos) << r.error;
+
+    const std::string out = vxtest::tempPath("vxraw-readerror");
+    const vxraw::ConvertResult c = vxraw::convertToRecording(failing, out, {});
+    EXPECT_EQ(c.status, vxraw::ConvertResult::Status::BadData) << c.error;
+    EXPECT_NE(c.error.find("read error"), std::string::npos) << c.error;
+    EXPECT_FALSE(fileExists(out));
+}
+
+// A FIFO without a writer used to block the conversion for ever.
+TEST(Convert, APipeIsRefusedAtOnce)
+{
+    const std::string fifo = vxtest::tempPath("vxraw-fifo", ".txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string out = vxtest::tempPath("vxraw-fifo-out");
+    auto result = std::async(std::launch::async, [&] { return vxraw::convertToRecording(fifo, out, {}); });
+    if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Unblock the reader so the test ends.
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        if (fd >= 0)
+            ::close(fd);
+        result.wait();
+        ADD_FAILURE() << "the conversion blocked on a FIFO";
+    }
+    const vxraw::ConvertResult c = result.get();
+    EXPECT_EQ(c.status, vxraw::ConvertResult::Status::NotEventFile);
+    EXPECT_NE(c.error.find("not a regular file"), std::string::npos) << c.error;
+    EXPECT_FALSE(fileExists(out));
+    std::remove(fifo.c_str());
+}
+
 TEST(Convert, SyntheticAedatKeepsEveryEventAndTheCameraName)
 {
-    const std::string in = writeTemp(aedatFile(Codec::Zstd, kFirst, kSecond), ".aedat4");
+    const std::string in = writeTemp(aedatFile(Aedat4Codec::Zstd, kFirst, kSecond), ".aedat4");
     const std::string out = vxtest::tempPath("vxraw-convert");
     const vxraw::ConvertResult r = vxraw::convertToRecording(in, out, {});
     ASSERT_EQ(r.status, vxraw::ConvertResult::Status::Ok) << r.error;
@@ -597,10 +531,13 @@ TEST(RealData, AedatSampleRoundTripsExactly)
     EXPECT_EQ(back.info.width, 320);
     EXPECT_EQ(back.info.height, 240);
     EXPECT_EQ(back.info.serial, "DVXplorer_DXB00010");
-    EXPECT_EQ(back.info.startTimestamp, 1605537493718345u);
-    EXPECT_EQ(back.info.endTimestamp, 1605537494308262u);
-    EXPECT_EQ(back.events[0], Event2D(154, 204, 0, 1605537493718345u));
-    EXPECT_EQ(back.events[1], Event2D(149, 206, 0, 1605537493718348u));
+    // Unix times: stored from the first event on, the start kept in the header.
+    EXPECT_EQ(r.recordingStartUnixUs, 1605537493718345u);
+    EXPECT_EQ(back.info.recordingStartUnixUs, 1605537493718345u);
+    EXPECT_EQ(back.info.startTimestamp, 0u);
+    EXPECT_EQ(back.info.endTimestamp, 589917u);
+    EXPECT_EQ(back.events[0], Event2D(154, 204, 0, 0));
+    EXPECT_EQ(back.events[1], Event2D(149, 206, 0, 3));
     size_t on = 0;
     uint16_t xMax = 0, yMax = 0;
     for (const Event2D &e : back.events) {
@@ -613,10 +550,22 @@ TEST(RealData, AedatSampleRoundTripsExactly)
     EXPECT_EQ(xMax, 319);
     EXPECT_EQ(yMax, 239);
 
-    // The same events as the importer yields straight from the file.
+    // The same events as the importer yields straight from the file, and
+    // 'dump --absolute' gives back its times exactly.
     vxraw::Aedat4Importer direct(in);
-    const Imported imported = importAll(direct);
+    Imported imported = importAll(direct);
+    ASSERT_EQ(imported.events.size(), back.events.size());
+    std::string expectedDump;
+    for (size_t i = 0; i < back.events.size(); ++i) {
+        const Event2D &e = imported.events[i];
+        expectedDump += std::to_string(e.timestamp) + " " + std::to_string(e.x) + " " + std::to_string(e.y) + " "
+                        + std::to_string(e.polarity) + "\n";
+        imported.events[i].timestamp -= 1605537493718345u;
+    }
     EXPECT_EQ(imported.events, back.events);
+    std::ostringstream dumped, errors;
+    EXPECT_EQ(runVxrawArgs({"dump", out, "--absolute"}, dumped, errors), 0) << errors.str();
+    EXPECT_TRUE(dumped.str() == expectedDump) << "dump --absolute differs from the source times";
     std::printf("sample.aedat4: %llu bytes in, %llu bytes recording, %.2f bytes per event\n",
                 static_cast<unsigned long long>(949253),
                 fileSize(out), static_cast<double>(fileSize(out)) / 111954.0);

@@ -1,6 +1,7 @@
 // The terminal progress line of vxraw, and Ctrl-C stopping a long command cleanly.
 #include "progressline.h"
 #include "support/syntheticevents.h"
+#include "vxrawcommands.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -140,5 +143,37 @@ TEST(VxrawInterrupt, ExportStopsCleanlyOnSigint)
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_NE(err.find("vxraw export: interrupted"), std::string::npos) << err;
     EXPECT_EQ(entries(dir), (std::vector<std::string>{"in.raw"}));
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Ctrl-C during "vxraw convert": exit 1 with the reason, and no recording (not even
+// a partial one). Forked: the interrupted flag stays set for the rest of a process.
+TEST(VxrawInterrupt, ConvertStopsCleanlyOnSigint)
+{
+    char tmpl[] = "/tmp/vx-sigint-XXXXXX";
+    const std::string dir = ::mkdtemp(tmpl);
+    const std::string in = dir + "/in.txt";
+    const std::string out = dir + "/out.raw";
+    {
+        std::ofstream text(in);
+        for (int k = 0; k < 1000; ++k)
+            text << 10 * k << ' ' << k % 100 << ' ' << k % 50 << ' ' << k % 2 << '\n';
+    }
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ProgressLine armed("test:", null); // takes over SIGINT
+        ::raise(SIGINT);
+        std::ostringstream stdOut, stdErr;
+        const int status = runVxrawArgs({"convert", in, out}, stdOut, stdErr);
+        const bool said = stdErr.str().find("vxraw convert: interrupted") != std::string::npos;
+        ::_exit(status == 1 && said ? 0 : 10 + status);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "child: 10 + convert's exit status, or 11 without the reason";
+    EXPECT_EQ(entries(dir), (std::vector<std::string>{"in.txt"}));
     std::system(("rm -rf '" + dir + "'").c_str());
 }

@@ -92,34 +92,6 @@ std::vector<std::string> ScopedTempFolder::entries() const
     return names;
 }
 
-std::string RecordingContent::metadataValue(const std::string &key) const
-{
-    for (const auto &kv : metadata)
-        if (kv.first == key)
-            return kv.second;
-    return std::string();
-}
-
-RecordingContent readRecording(const std::string &path)
-{
-    RecordingContent c;
-    auto reader = vexadin::RawFileReader::create(path);
-    vexadin::DvsFileInfo info;
-    if (!reader || !reader->open() || !reader->getFileInfo(info))
-        return c;
-    c.metadata = info.metadata;
-    c.ok = reader->forEachBlockInRange(
-        0, ~uint64_t(0),
-        [&](const vexadin::Event2D *eb, const vexadin::Event2D *ee, const vexadin::EventTriggerIn *tb,
-            const vexadin::EventTriggerIn *te) {
-            c.events.insert(c.events.end(), eb, ee);
-            c.triggers.insert(c.triggers.end(), tb, te);
-            return true;
-        });
-    c.ok = c.ok && reader->corruptBlockCount() == 0;
-    return c;
-}
-
 std::vector<vexadin::Event2D> eventsIn(const std::vector<vexadin::Event2D> &sorted, uint64_t start, uint64_t end)
 {
     const auto byTime = [](const vexadin::Event2D &e, uint64_t t) { return e.timestamp < t; };

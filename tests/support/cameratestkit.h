@@ -7,6 +7,7 @@
 #include "camera/eventtriggerin.h"
 #include "driver/rawfilewriter.h"
 #include "driver/streamingcamera.h"
+#include "syntheticevents.h"
 
 #include <cstdint>
 #include <memory>
@@ -50,14 +51,8 @@ private:
     std::string path_;
 };
 
-struct RecordingContent {
-    bool ok = false;
-    std::vector<vexadin::Event2D> events;
-    std::vector<vexadin::EventTriggerIn> triggers;
-    std::vector<std::pair<std::string, std::string>> metadata;
-    std::string metadataValue(const std::string &key) const;
-};
-RecordingContent readRecording(const std::string &path);
+// Read back with readRecording() of syntheticevents.h.
+using RecordingContent = RecordingContents;
 
 // The events of sorted with start <= t < end.
 std::vector<vexadin::Event2D> eventsIn(const std::vector<vexadin::Event2D> &sorted, uint64_t start, uint64_t end);

@@ -1,6 +1,8 @@
 // Seeded generators of camera-like event streams shared by tests and benchmarks.
 #include "syntheticevents.h"
 
+#include "driver/rawfilereader.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -141,6 +143,31 @@ bool writeRecording(const std::string &path, const std::vector<Event2D> &events,
         i = k;
     }
     return writer.close() && ok;
+}
+
+RecordingContents readRecording(const std::string &path)
+{
+    RecordingContents r;
+    auto reader = vexadin::RawFileReader::create(path);
+    if (!reader || !reader->open() || !reader->getFileInfo(r.info))
+        return r;
+    r.ok = reader->forEachBlockInRange(0, UINT64_MAX, [&](const Event2D *b, const Event2D *e,
+                                                          const vexadin::EventTriggerIn *tb,
+                                                          const vexadin::EventTriggerIn *te) {
+        r.events.insert(r.events.end(), b, e);
+        r.triggers.insert(r.triggers.end(), tb, te);
+        return true;
+    });
+    r.ok = r.ok && reader->corruptBlockCount() == 0;
+    return r;
+}
+
+std::string RecordingContents::metadataValue(const std::string &key) const
+{
+    for (const auto &kv : info.metadata)
+        if (kv.first == key)
+            return kv.second;
+    return std::string();
 }
 
 std::string tempPath(const std::string &stem, const std::string &suffix)

@@ -3,6 +3,7 @@
 // Seeded generators of camera-like event streams shared by tests and benchmarks.
 // The same options and seed always give the same events.
 
+#include "camera/dvsfileinfo.h"
 #include "camera/event2d.h"
 #include "camera/eventtriggerin.h"
 #include "driver/rawfilewriter.h"
@@ -64,6 +65,18 @@ std::vector<vexadin::EventTriggerIn> generateTriggers(const SyntheticOptions &op
 bool writeRecording(const std::string &path, const std::vector<vexadin::Event2D> &events,
                     const std::vector<vexadin::EventTriggerIn> &triggers = {},
                     vexadin::RawFileHeader header = {});
+
+// Everything a recording holds, read back through the reader (ok false when it
+// cannot be opened or a block cannot be read).
+struct RecordingContents {
+    bool ok = false;
+    std::vector<vexadin::Event2D> events;
+    std::vector<vexadin::EventTriggerIn> triggers;
+    vexadin::DvsFileInfo info;
+    // Empty when the key is missing.
+    std::string metadataValue(const std::string &key) const;
+};
+RecordingContents readRecording(const std::string &path);
 
 // A unique path under the system temp folder (not created): <tmp>/<stem>-<pid>-<n><suffix>.
 std::string tempPath(const std::string &stem, const std::string &suffix = ".raw");

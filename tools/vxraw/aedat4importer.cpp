@@ -5,7 +5,8 @@
 #include <lz4frame.h>
 #include <zstd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -18,13 +19,6 @@ constexpr char kVersionLine[] = "#!AER-DAT4.0";
 constexpr size_t kVersionLineSize = 14; // including "\r\n"
 constexpr uint32_t kMaxHeaderBytes = 64u << 20;
 constexpr size_t kEventStructSize = 16;
-
-bool readExact(std::FILE *f, uint64_t offset, void *dst, size_t n)
-{
-    if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0)
-        return false;
-    return std::fread(dst, 1, n, f) == n;
-}
 
 int32_t le32(const uint8_t *p)
 {
@@ -104,12 +98,21 @@ bool parseSize(const std::string &s, uint16_t &v)
 
 } // namespace
 
-Aedat4Importer::Aedat4Importer(std::string path) : path_(std::move(path)) {}
+Aedat4Importer::Aedat4Importer(std::string path) : path_(std::move(path)), codecs_(std::make_unique<Codecs>()) {}
 
-Aedat4Importer::~Aedat4Importer()
+Aedat4Importer::~Aedat4Importer() = default;
+
+double Aedat4Importer::progress() const
 {
-    if (file_)
-        std::fclose(file_);
+    return packetsEnd_ ? static_cast<double>(position_) / static_cast<double>(packetsEnd_) : 1.0;
+}
+
+bool Aedat4Importer::readAt(uint64_t offset, void *dst, size_t n, const std::string &where)
+{
+    const InputFile::Read r = file_.readAt(offset, dst, n);
+    if (r == InputFile::Read::Ok)
+        return true;
+    return r == InputFile::Read::Error ? failRead(where + ": " + file_.error()) : fail(where + ": " + file_.error());
 }
 
 bool Aedat4Importer::looksLikeAedat(const char *head, size_t size)
@@ -125,25 +128,17 @@ std::string Aedat4Importer::fileProduct() const
     return sep == std::string::npos ? std::string() : source_.substr(0, sep);
 }
 
-bool Aedat4Importer::fail(const std::string &message)
-{
-    if (error_.empty())
-        error_ = message;
-    return false;
-}
-
 bool Aedat4Importer::open()
 {
-    file_ = std::fopen(path_.c_str(), "rb");
-    if (!file_)
-        return fail(std::strerror(errno));
-    if (fseeko(file_, 0, SEEK_END) != 0)
-        return fail("cannot determine the file size");
-    fileSize_ = static_cast<uint64_t>(ftello(file_));
+    if (!file_.open(path_))
+        return fail(file_.error());
+    fileSize_ = file_.size();
 
     char line[kVersionLineSize] = {};
     const size_t got = fileSize_ < kVersionLineSize ? static_cast<size_t>(fileSize_) : kVersionLineSize;
-    if (!readExact(file_, 0, line, got) || !looksLikeAedat(line, got))
+    if (file_.readAt(0, line, got) == InputFile::Read::Error)
+        return failRead(file_.error());
+    if (!looksLikeAedat(line, got))
         return fail("not an AEDAT file");
     recognised_ = true;
     if (got < kVersionLineSize || std::memcmp(line, kVersionLine, 12) != 0
@@ -152,12 +147,12 @@ bool Aedat4Importer::open()
         const size_t eol = version.find_first_of("\r\n");
         if (eol != std::string::npos)
             version.resize(eol);
-        return fail("unsupported AEDAT version '" + version + "' (only AEDAT 4.0 can be imported)");
+        return fail("unsupported AEDAT version '" + version + "' (AEDAT 2.0, 3.1 and 4.0 can be imported)");
     }
 
     uint8_t sizeBytes[4];
-    if (!readExact(file_, kVersionLineSize, sizeBytes, 4))
-        return fail("header: file ends before the header size");
+    if (!readAt(kVersionLineSize, sizeBytes, 4, "header size"))
+        return false;
     const int32_t headerSize = le32(sizeBytes);
     const uint64_t headerStart = kVersionLineSize + 4;
     if (headerSize < 8 || static_cast<uint32_t>(headerSize) > kMaxHeaderBytes
@@ -165,8 +160,8 @@ bool Aedat4Importer::open()
         return fail("header: size " + std::to_string(headerSize) + " does not fit the file of "
                     + std::to_string(fileSize_) + " bytes");
     std::vector<uint8_t> header(static_cast<size_t>(headerSize));
-    if (!readExact(file_, headerStart, header.data(), header.size()))
-        return fail("header: read error");
+    if (!readAt(headerStart, header.data(), header.size(), "header"))
+        return false;
 
     FlatBufferView fb(header.data(), header.size());
     size_t table = 0;
@@ -188,10 +183,20 @@ bool Aedat4Importer::open()
         return fail("header: damaged FlatBuffer (stream description)");
 
     const uint64_t headerEnd = headerStart + static_cast<uint64_t>(headerSize);
-    // A file whose recording was not closed has no table; its packets then run to the end.
-    packetsEnd_ = (dataTable >= static_cast<int64_t>(headerEnd) && static_cast<uint64_t>(dataTable) <= fileSize_)
-                      ? static_cast<uint64_t>(dataTable)
-                      : fileSize_;
+    // A file whose recording was not closed has no table (-1); its packets then run
+    // to the end. Any other position must lie inside the file: taking a wrong one for
+    // the end would silently drop the events after it.
+    if (dataTable < 0) {
+        packetsEnd_ = fileSize_;
+    } else if (static_cast<uint64_t>(dataTable) >= fileSize_) {
+        return fail("header: data table position " + std::to_string(dataTable) + " lies beyond the end of the file ("
+                    + std::to_string(fileSize_) + " bytes): truncated file or damaged header");
+    } else if (static_cast<uint64_t>(dataTable) < headerEnd) {
+        return fail("header: data table position " + std::to_string(dataTable) + " lies inside the header");
+    } else {
+        packetsEnd_ = static_cast<uint64_t>(dataTable);
+        hasDataTable_ = true;
+    }
     position_ = headerEnd;
 
     if (!parseStreamXml(xml))
@@ -272,7 +277,15 @@ bool Aedat4Importer::parseStreamXml(const std::string &xml)
     return fail("header: the file has no polarity event stream (EVTS)");
 }
 
-bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, const std::string &where)
+// Decoder contexts live as long as the importer: making one per packet was a
+// measurable share of the import time.
+struct Aedat4Importer::Codecs {
+    std::unique_ptr<LZ4F_dctx, decltype(&LZ4F_freeDecompressionContext)> lz4{nullptr, LZ4F_freeDecompressionContext};
+    std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> zstd{nullptr, ZSTD_freeDCtx};
+};
+
+bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, size_t &outSize,
+                                const std::string &where, size_t prefix)
 {
     static const uint8_t kLz4Magic[4] = {0x04, 0x22, 0x4D, 0x18};
     static const uint8_t kZstdMagic[4] = {0x28, 0xB5, 0x2F, 0xFD};
@@ -281,32 +294,52 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
     if (!lz4 && !zstd) {
         if (compression_ != 0)
             return fail(where + ": neither an LZ4 nor a Zstandard frame");
-        out = in;
+        outSize = std::min(prefix, in.size());
+        if (out.size() < outSize)
+            out.resize(outSize);
+        std::memcpy(out.data(), in.data(), outSize);
         return true;
     }
 
-    out.resize(in.size() * 4 + 4096 < kMaxPacketBytes ? in.size() * 4 + 4096 : kMaxPacketBytes);
+    // With a prefix wanted, the input may be only the start of the frame.
+    const bool whole = prefix == SIZE_MAX;
+    const size_t limit = whole ? kMaxPacketBytes : prefix;
+    // The buffer only grows: shrinking and growing it again would zero-fill it per packet.
+    if (out.size() < std::min(in.size() * 4 + 4096, limit))
+        out.resize(std::min(in.size() * 4 + 4096, limit));
     size_t inPos = 0;
     size_t outPos = 0;
     auto grow = [&]() {
-        if (out.size() >= kMaxPacketBytes)
+        if (outPos >= limit)
             return false;
-        out.resize(out.size() * 2 < kMaxPacketBytes ? out.size() * 2 : kMaxPacketBytes);
+        out.resize(std::max(out.size(), std::min(out.size() * 2, limit)));
         return true;
+    };
+    // Room left for output, never past the limit.
+    auto room = [&]() { return std::min(out.size(), limit) - outPos; };
+    auto tooLarge = [&]() {
+        return fail(where + ": decompresses to more than " + std::to_string(kMaxPacketBytes >> 20) + " MiB");
     };
 
     if (lz4) {
-        LZ4F_dctx *raw = nullptr;
-        if (LZ4F_isError(LZ4F_createDecompressionContext(&raw, LZ4F_VERSION)))
-            return fail(where + ": out of memory");
-        std::unique_ptr<LZ4F_dctx, decltype(&LZ4F_freeDecompressionContext)> ctx(raw, LZ4F_freeDecompressionContext);
+        if (!codecs_->lz4) {
+            LZ4F_dctx *raw = nullptr;
+            if (LZ4F_isError(LZ4F_createDecompressionContext(&raw, LZ4F_VERSION)))
+                return fail(where + ": out of memory");
+            codecs_->lz4.reset(raw);
+        }
+        LZ4F_dctx *ctx = codecs_->lz4.get();
+        LZ4F_resetDecompressionContext(ctx);
         size_t hint = 1;
         while (inPos < in.size()) {
-            if (outPos == out.size() && !grow())
-                return fail(where + ": decompresses to more than " + std::to_string(kMaxPacketBytes >> 20) + " MiB");
-            size_t dstSize = out.size() - outPos;
+            if (room() == 0 && !grow()) {
+                if (!whole)
+                    break;
+                return tooLarge();
+            }
+            size_t dstSize = room();
             size_t srcSize = in.size() - inPos;
-            hint = LZ4F_decompress(ctx.get(), out.data() + outPos, &dstSize, in.data() + inPos, &srcSize, nullptr);
+            hint = LZ4F_decompress(ctx, out.data() + outPos, &dstSize, in.data() + inPos, &srcSize, nullptr);
             if (LZ4F_isError(hint))
                 return fail(where + ": damaged LZ4 data (" + LZ4F_getErrorName(hint) + ")");
             if (srcSize == 0 && dstSize == 0)
@@ -315,12 +348,12 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
             outPos += dstSize;
         }
         // Frame not finished: the decoder may still hold output, or the input is cut short.
-        while (hint != 0) {
-            if (outPos == out.size() && !grow())
-                return fail(where + ": decompresses to more than " + std::to_string(kMaxPacketBytes >> 20) + " MiB");
-            size_t dstSize = out.size() - outPos;
+        while (whole && hint != 0) {
+            if (room() == 0 && !grow())
+                return tooLarge();
+            size_t dstSize = room();
             size_t srcSize = 0;
-            hint = LZ4F_decompress(ctx.get(), out.data() + outPos, &dstSize, nullptr, &srcSize, nullptr);
+            hint = LZ4F_decompress(ctx, out.data() + outPos, &dstSize, nullptr, &srcSize, nullptr);
             if (LZ4F_isError(hint))
                 return fail(where + ": damaged LZ4 data (" + LZ4F_getErrorName(hint) + ")");
             if (dstSize == 0 && hint != 0)
@@ -328,16 +361,23 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
             outPos += dstSize;
         }
     } else {
-        std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> ctx(ZSTD_createDCtx(), ZSTD_freeDCtx);
-        if (!ctx)
-            return fail(where + ": out of memory");
+        if (!codecs_->zstd) {
+            codecs_->zstd.reset(ZSTD_createDCtx());
+            if (!codecs_->zstd)
+                return fail(where + ": out of memory");
+        }
+        ZSTD_DCtx *ctx = codecs_->zstd.get();
+        ZSTD_DCtx_reset(ctx, ZSTD_reset_session_only);
         size_t hint = 1;
         for (;;) {
-            if (outPos == out.size() && !grow())
-                return fail(where + ": decompresses to more than " + std::to_string(kMaxPacketBytes >> 20) + " MiB");
+            if (room() == 0 && !grow()) {
+                if (!whole)
+                    break;
+                return tooLarge();
+            }
             ZSTD_inBuffer src{in.data(), in.size(), inPos};
-            ZSTD_outBuffer dst{out.data(), out.size(), outPos};
-            hint = ZSTD_decompressStream(ctx.get(), &dst, &src);
+            ZSTD_outBuffer dst{out.data(), outPos + room(), outPos};
+            hint = ZSTD_decompressStream(ctx, &dst, &src);
             if (ZSTD_isError(hint))
                 return fail(where + ": damaged Zstandard data (" + ZSTD_getErrorName(hint) + ")");
             const bool progressed = src.pos != inPos || dst.pos != outPos;
@@ -348,23 +388,50 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
             if (!progressed && dst.pos < dst.size)
                 return fail(where + ": damaged Zstandard data");
         }
-        if (hint != 0)
+        if (whole && hint != 0)
             return fail(where + ": truncated Zstandard frame");
     }
-    out.resize(outPos);
+    outSize = outPos;
     return true;
 }
 
-bool Aedat4Importer::decodeEventPacket(const std::vector<uint8_t> &bytes, std::vector<vexadin::Event2D> &out,
+bool Aedat4Importer::dataTableFollows()
+{
+    // Enough of the frame for its first block; only the table's first bytes are needed.
+    constexpr uint64_t kProbeBytes = (4u << 20) + 64;
+    const std::string where = "data table at byte " + std::to_string(packetsEnd_);
+    compressed_.resize(static_cast<size_t>(std::min<uint64_t>(fileSize_ - packetsEnd_, kProbeBytes)));
+    if (!readAt(packetsEnd_, compressed_.data(), compressed_.size(), where))
+        return false;
+    // Size-prefixed FlatBuffer: uint32 length, uint32 root offset, identifier.
+    std::vector<uint8_t> head;
+    std::string why;
+    {
+        const std::string kept = error_;
+        size_t headSize = 0;
+        const bool decoded = decompress(compressed_, head, headSize, where, 12);
+        head.resize(decoded ? headSize : 0);
+        if (!decoded) {
+            why = error_;
+            error_ = kept;
+        }
+    }
+    if (!why.empty() || head.size() < 12 || std::memcmp(head.data() + 8, "FTAB", 4) != 0)
+        return fail("header: data table position " + std::to_string(packetsEnd_)
+                    + " does not lead to the data table (damaged header or file)");
+    return true;
+}
+
+bool Aedat4Importer::decodeEventPacket(const uint8_t *bytes, size_t size, std::vector<vexadin::Event2D> &out,
                                        const std::string &where)
 {
     // Size-prefixed FlatBuffer: uint32 length, then the buffer.
-    if (bytes.size() < 8)
+    if (size < 8)
         return fail(where + ": too short for a FlatBuffer");
-    const uint32_t length = static_cast<uint32_t>(le32(bytes.data()));
-    if (length > bytes.size() - 4)
+    const uint32_t length = static_cast<uint32_t>(le32(bytes));
+    if (length > size - 4)
         return fail(where + ": FlatBuffer size " + std::to_string(length) + " exceeds the packet");
-    FlatBufferView fb(bytes.data() + 4, length);
+    FlatBufferView fb(bytes + 4, length);
     if (!fb.hasIdentifier("EVTS"))
         return fail(where + ": not a polarity event packet (identifier is not EVTS)");
     size_t table = 0;
@@ -392,13 +459,9 @@ bool Aedat4Importer::decodeEventPacket(const std::vector<uint8_t> &bytes, std::v
         if (t < 0)
             return fail(where + ", event " + std::to_string(k) + ": negative timestamp " + std::to_string(t));
         if (x < 0 || y < 0 || x >= width_ || y >= height_)
-            return fail(where + ", event " + std::to_string(k) + ": event at x=" + std::to_string(x) + " y="
-                        + std::to_string(y) + " is outside the " + std::to_string(width_) + " x "
-                        + std::to_string(height_) + " sensor (use --width/--height)");
+            return fail(outsideSensorError(where + ", event " + std::to_string(k), x, y));
         if (static_cast<uint64_t>(t) < lastTimestamp_)
-            return fail(where + ", event " + std::to_string(k) + ": timestamp " + std::to_string(t)
-                        + " us is earlier than the previous event's " + std::to_string(lastTimestamp_)
-                        + " us (events must be in time order)");
+            return fail(backInTimeError(where + ", event " + std::to_string(k), static_cast<uint64_t>(t)));
         lastTimestamp_ = static_cast<uint64_t>(t);
         out.emplace_back(static_cast<uint16_t>(x), static_cast<uint16_t>(y), static_cast<uint8_t>(on ? 1 : 0),
                          static_cast<uint64_t>(t));
@@ -409,26 +472,40 @@ bool Aedat4Importer::decodeEventPacket(const std::vector<uint8_t> &bytes, std::v
 bool Aedat4Importer::next(std::vector<vexadin::Event2D> &out, size_t)
 {
     out.clear();
-    if (!error_.empty() || !file_)
+    if (!error_.empty() || !file_.isOpen())
         return false;
-    while (position_ < packetsEnd_) {
+    while (position_ < packetsEnd_ || (hasDataTable_ && !tableChecked_)) {
+        if (position_ >= packetsEnd_) {
+            tableChecked_ = true;
+            if (!dataTableFollows())
+                return false;
+            break;
+        }
         ++packetIndex_;
         const std::string where = "packet " + std::to_string(packetIndex_) + " at byte " + std::to_string(position_);
         uint8_t head[8];
-        if (packetsEnd_ - position_ < 8 || !readExact(file_, position_, head, 8))
-            return fail(where + ": truncated packet header");
+        const auto packetsEnd = [&] {
+            return hasDataTable_ ? "the data table at byte " + std::to_string(packetsEnd_)
+                                 : std::string("the end of the file");
+        };
+        if (packetsEnd_ - position_ < 8)
+            return fail(where + ": the packet header runs past " + packetsEnd());
+        if (!readAt(position_, head, 8, where))
+            return false;
         const int32_t stream = le32(head);
         const int32_t size = le32(head + 4);
         if (size < 0 || static_cast<uint64_t>(size) > packetsEnd_ - position_ - 8)
-            return fail(where + ": size " + std::to_string(size) + " runs past the end of the file");
+            return fail(where + ": size " + std::to_string(size) + " runs past " + packetsEnd());
         const uint64_t body = position_ + 8;
         position_ = body + static_cast<uint64_t>(size);
         if (stream != eventStream_)
             continue;
         compressed_.resize(static_cast<size_t>(size));
-        if (!readExact(file_, body, compressed_.data(), compressed_.size()))
-            return fail(where + ": read error");
-        if (!decompress(compressed_, packet_, where) || !decodeEventPacket(packet_, out, where))
+        if (!readAt(body, compressed_.data(), compressed_.size(), where))
+            return false;
+        size_t packetSize = 0;
+        if (!decompress(compressed_, packet_, packetSize, where)
+            || !decodeEventPacket(packet_.data(), packetSize, out, where))
             return false;
         if (!out.empty())
             return true;

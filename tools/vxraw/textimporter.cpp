@@ -1,6 +1,5 @@
 #include "textimporter.h"
 
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -95,17 +94,31 @@ bool isHeaderLine(const char *begin, const char *end)
 
 TextImporter::TextImporter(std::string path) : path_(std::move(path)) {}
 
-TextImporter::~TextImporter()
+TextImporter::~TextImporter() = default;
+
+double TextImporter::progress() const
 {
-    if (file_)
-        std::fclose(file_);
+    return file_.fractionRead();
 }
 
-bool TextImporter::fail(const std::string &message)
+bool TextImporter::fill()
 {
-    if (error_.empty())
-        error_ = message;
-    return false;
+    while (!eof_ && bufEnd_ < buffer_.size()) {
+        size_t got = 0;
+        switch (file_.read(buffer_.data() + bufEnd_, buffer_.size() - bufEnd_, got)) {
+        case InputFile::Read::Ok:
+            bufEnd_ += got;
+            break;
+        case InputFile::Read::End:
+            eof_ = true;
+            break;
+        case InputFile::Read::Error:
+            // Never taken for the end of the file: the events after it would be lost.
+            return failRead((lineNumber_ ? "after line " + std::to_string(lineNumber_) + ": " : std::string())
+                        + file_.error());
+        }
+    }
+    return true;
 }
 
 bool TextImporter::parseTimestampUs(const char *begin, const char *end, uint64_t &us)
@@ -209,13 +222,8 @@ bool TextImporter::nextLine(const char *&lineBegin, const char *&lineEnd)
             std::memmove(buffer_.data(), data + bufBegin_, bufEnd_ - bufBegin_);
             bufEnd_ -= bufBegin_;
             bufBegin_ = 0;
-            const size_t got = std::fread(buffer_.data() + bufEnd_, 1, buffer_.size() - bufEnd_, file_);
-            if (got == 0) {
-                if (std::ferror(file_))
-                    return fail("read error: " + std::string(std::strerror(errno)));
-                eof_ = true;
-            }
-            bufEnd_ += got;
+            if (!fill())
+                return false;
             continue;
         }
         if (stop - bufBegin_ > kMaxLineLength)
@@ -233,16 +241,14 @@ bool TextImporter::nextLine(const char *&lineBegin, const char *&lineEnd)
 
 bool TextImporter::open()
 {
-    file_ = std::fopen(path_.c_str(), "rb");
-    if (!file_)
-        return fail(std::string(std::strerror(errno)));
+    if (!file_.open(path_))
+        return fail(file_.error());
     buffer_.resize(kChunkSize);
+    if (!fill())
+        return false;
 
     // Plain text only: a NUL or other control byte at the start means a binary file.
-    const size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    bufEnd_ = got;
-    if (got < buffer_.size())
-        eof_ = true;
+    const size_t got = bufEnd_;
     const size_t sniff = got < 4096 ? got : 4096;
     for (size_t i = 0; i < sniff; ++i) {
         const unsigned char c = static_cast<unsigned char>(buffer_[i]);
@@ -283,19 +289,15 @@ bool TextImporter::open()
 bool TextImporter::next(std::vector<vexadin::Event2D> &out, size_t maxEvents)
 {
     out.clear();
-    if (!error_.empty() || !file_)
+    if (!error_.empty() || !file_.isOpen())
         return false;
     if (maxEvents == 0)
         maxEvents = 1;
     auto accept = [&](const vexadin::Event2D &ev) {
         if (ev.x >= width_ || ev.y >= height_)
-            return fail("line " + std::to_string(lineNumber_) + ": event at x=" + std::to_string(ev.x)
-                        + " y=" + std::to_string(ev.y) + " is outside the " + std::to_string(width_) + " x "
-                        + std::to_string(height_) + " sensor (use --width/--height)");
+            return fail(outsideSensorError("line " + std::to_string(lineNumber_), ev.x, ev.y));
         if (ev.timestamp < lastTimestamp_)
-            return fail("line " + std::to_string(lineNumber_) + ": timestamp " + std::to_string(ev.timestamp)
-                        + " us is earlier than the previous event's " + std::to_string(lastTimestamp_)
-                        + " us (events must be in time order)");
+            return fail(backInTimeError("line " + std::to_string(lineNumber_), ev.timestamp));
         lastTimestamp_ = ev.timestamp;
         out.push_back(ev);
         return true;

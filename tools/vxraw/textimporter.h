@@ -1,8 +1,8 @@
 #pragma once
 
 #include "eventimporter.h"
+#include "inputfile.h"
 
-#include <cstdio>
 #include <string>
 
 namespace vxraw {
@@ -26,6 +26,7 @@ public:
     // Recognises the input when its start is plain text and the first data line is an event.
     bool open() override;
     bool next(std::vector<vexadin::Event2D> &out, size_t maxEvents) override;
+    double progress() const override;
 
     // Parses one timestamp field; false when it is not a non-negative decimal number
     // or does not fit in 64 bits of microseconds.
@@ -39,10 +40,11 @@ public:
 private:
     // Next complete line into [lineBegin, lineEnd); false at the end of the input.
     bool nextLine(const char *&lineBegin, const char *&lineEnd);
-    bool fail(const std::string &message);
+    // Appends what the file holds to the buffer; false on a read error.
+    bool fill();
 
     std::string path_;
-    std::FILE *file_ = nullptr;
+    InputFile file_;
     std::vector<char> buffer_;
     size_t bufBegin_ = 0;
     size_t bufEnd_ = 0;

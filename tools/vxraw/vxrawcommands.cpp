@@ -2,6 +2,7 @@
 
 #include "eventconverter.h"
 #include "fusionsetcheck.h"
+#include "sensormodel.h"
 #include "progressline.h"
 
 #include "camera/operationcontrol.h"
@@ -29,11 +30,16 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  info FILE                      facts from the header and index, one 'key: value' per line\n"
-    "  dump FILE [--from US] [--to US] [--triggers]\n"
+    "  dump FILE [--from US] [--to US] [--triggers] [--absolute]\n"
     "                                 events with from <= T < to as 'T X Y P' lines (T in µs);\n"
-    "                                 --triggers adds 'T trigger EDGE' lines in time order\n"
-    "  convert IN OUT.raw [--width W] [--height H] [--serial S] [--product P]\n"
-    "                                 import a text/CSV event list ('t x y p') or an AEDAT 4.0 file\n"
+    "                                 --triggers adds 'T trigger EDGE' lines in time order;\n"
+    "                                 --absolute adds recording_start_unix_us to every time\n"
+    "                                 (--from/--to are then absolute too)\n"
+    "  convert IN OUT.raw [--width W] [--height H] [--sensor NAME] [--serial S] [--product P]\n"
+    "                                 import a text/CSV event list ('t x y p'), an AEDAT 2.0, 3.1\n"
+    "                                 or 4.0 file, or HDF5 x/y/t/p datasets; NAME: dvs128,\n"
+    "                                 davis240, davis346 (address layout of AEDAT 2.0, and size);\n"
+    "                                 Unix times are stored relative to the first event\n"
     "  cut IN OUT START_US END_US     copy the closed range [START_US, END_US] to a new recording\n"
     "  check FILE                     verify every block; report damaged blocks and their time ranges;\n"
     "                                 a fusion recording's .mp4 and .json of the same name are checked too\n"
@@ -44,8 +50,8 @@ const char kUsage[] =
     "                                 record N seconds from a camera, after loading a configuration\n"
     "                                 file and setting single parameters (e.g. --set roi.enable=true)\n"
     "\n"
-    "On a terminal, cut, export, check and the index rebuild of a recording whose writer\n"
-    "was killed show their progress; Ctrl-C stops them and leaves no output behind.\n"
+    "On a terminal, convert, cut, export, check and the index rebuild of a recording whose\n"
+    "writer was killed show their progress; Ctrl-C stops them and leaves no output behind.\n"
     "\n"
     "exit status: 0 success, 1 bad or damaged data, a failed or interrupted operation,\n"
     "             2 wrong usage or a file that is not a recording\n";
@@ -226,10 +232,11 @@ int cmdDump(const std::vector<std::string> &args, std::ostream &out, std::ostrea
 {
     ParsedArgs p;
     std::string error;
-    if (!parseArgs(args, 1, {"--from", "--to"}, {"--triggers"}, p, error))
+    if (!parseArgs(args, 1, {"--from", "--to"}, {"--triggers", "--absolute"}, p, error))
         return fail(err, "dump", kVxrawUsage, error);
     if (p.positional.size() != 1)
-        return fail(err, "dump", kVxrawUsage, "expected: vxraw dump FILE [--from US] [--to US] [--triggers]");
+        return fail(err, "dump", kVxrawUsage,
+                    "expected: vxraw dump FILE [--from US] [--to US] [--triggers] [--absolute]");
     uint64_t from = 0;
     uint64_t to = std::numeric_limits<uint64_t>::max();
     bool toGiven = false;
@@ -244,10 +251,28 @@ int cmdDump(const std::vector<std::string> &args, std::ostream &out, std::ostrea
             toGiven = true;
         }
     }
-    const bool withTriggers = !p.switches.empty();
+    const auto has = [&](const char *name) {
+        return std::find(p.switches.begin(), p.switches.end(), name) != p.switches.end();
+    };
+    const bool withTriggers = has("--triggers");
+    const bool absolute = has("--absolute");
     std::unique_ptr<RawFileReader> reader;
     if (int status = vxrawOpenRecording("dump", p.positional[0], err, reader))
         return status;
+    // Absolute times: the event clock counts from the recording's wall-clock start.
+    uint64_t base = 0;
+    if (absolute) {
+        vexadin::DvsFileInfo info;
+        if (!reader->getFileInfo(info))
+            return fail(err, "dump", kVxrawFailed, p.positional[0] + ": " + reader->lastError());
+        base = info.recordingStartUnixUs;
+        if (base == 0)
+            return fail(err, "dump", kVxrawFailed,
+                        p.positional[0] + ": the recording has no absolute start time (recording_start_unix_us is 0)");
+        from = from > base ? from - base : 0;
+        if (toGiven)
+            to = to > base ? to - base : 0;
+    }
     if (from >= to)
         return kVxrawOk;
     // [from, to) as the closed range the block iteration takes; without --to
@@ -257,7 +282,7 @@ int cmdDump(const std::vector<std::string> &args, std::ostream &out, std::ostrea
     LineBuffer lines(out);
     bool outputOk = true;
     auto eventLine = [&](const vexadin::Event2D &e) {
-        lines.number(e.timestamp);
+        lines.number(base + e.timestamp);
         lines.ch(' ');
         lines.number(e.x);
         lines.ch(' ');
@@ -267,7 +292,7 @@ int cmdDump(const std::vector<std::string> &args, std::ostream &out, std::ostrea
         return lines.endLine();
     };
     auto triggerLine = [&](const vexadin::EventTriggerIn &t) {
-        lines.number(t.timestamp);
+        lines.number(base + t.timestamp);
         lines.text(" trigger ", 9);
         lines.signedNumber(t.edge);
         return lines.endLine();
@@ -302,11 +327,12 @@ int cmdConvert(const std::vector<std::string> &args, std::ostream &out, std::ost
 {
     ParsedArgs p;
     std::string error;
-    if (!parseArgs(args, 1, {"--width", "--height", "--serial", "--product"}, {}, p, error))
+    if (!parseArgs(args, 1, {"--width", "--height", "--sensor", "--serial", "--product"}, {}, p, error))
         return fail(err, "convert", kVxrawUsage, error);
     if (p.positional.size() != 2)
         return fail(err, "convert", kVxrawUsage,
-                     "expected: vxraw convert IN OUT.raw [--width W] [--height H] [--serial S] [--product P]");
+                    "expected: vxraw convert IN OUT.raw [--width W] [--height H] [--sensor NAME] [--serial S] "
+                    "[--product P]");
     vxraw::ConvertOptions options;
     for (const auto &o : p.options) {
         if (o.first == "--width" || o.first == "--height") {
@@ -314,13 +340,32 @@ int cmdConvert(const std::vector<std::string> &args, std::ostream &out, std::ost
             if (!parseU64(o.second, v) || v == 0 || v > 65535)
                 return fail(err, "convert", kVxrawUsage, o.first + ": expected 1..65535, got '" + o.second + "'");
             (o.first == "--width" ? options.width : options.height) = static_cast<uint16_t>(v);
+        } else if (o.first == "--sensor") {
+            options.sensor = o.second;
         } else if (o.first == "--serial") {
             options.serial = o.second;
         } else {
             options.product = o.second;
         }
     }
+    if (!options.sensor.empty()) {
+        const vxraw::SensorModel *model = vxraw::SensorModel::byName(options.sensor);
+        if (!model)
+            return fail(err, "convert", kVxrawUsage,
+                        "--sensor: unknown sensor '" + options.sensor + "' (known: "
+                            + vxraw::SensorModel::knownNames() + ")");
+        if (!options.width)
+            options.width = model->width;
+        if (!options.height)
+            options.height = model->height;
+    }
+    ProgressLine line("vxraw convert:");
+    options.progress = [&line](double fraction) {
+        line.update(fraction);
+        return !ProgressLine::interrupted();
+    };
     const vxraw::ConvertResult r = vxraw::convertToRecording(p.positional[0], p.positional[1], options);
+    line.finish();
     switch (r.status) {
     case vxraw::ConvertResult::Status::Ok:
         break;
@@ -328,9 +373,18 @@ int cmdConvert(const std::vector<std::string> &args, std::ostream &out, std::ost
         return fail(err, "convert", kVxrawUsage, r.error);
     case vxraw::ConvertResult::Status::BadData:
         return fail(err, "convert", kVxrawFailed, r.error);
+    case vxraw::ConvertResult::Status::Cancelled:
+        return fail(err, "convert", kVxrawFailed, kVxrawInterrupted);
     }
     out << "converted " << r.events << " events (" << r.format << ", " << r.width << " x " << r.height << ") to "
         << p.positional[1] << '\n';
+    if (r.recordingStartUnixUs)
+        out << "times are Unix time: stored relative to the first event, recording_start_unix_us "
+            << r.recordingStartUnixUs << '\n';
+    if (r.outsideSensor)
+        out << r.outsideSensor << " event(s) outside the " << r.width << " x " << r.height << " sensor skipped\n";
+    if (!r.skipped.empty())
+        out << r.skipped << '\n';
     return kVxrawOk;
 }
 
