@@ -365,6 +365,77 @@
     </message>
 </context>
 <context>
+    <name>SidebarDvsSettingUI</name>
+    <message>
+        <source>SettingUI</source>
+        <translation>SettingUI</translation>
+    </message>
+    <message>
+        <source>DVS Setting</source>
+        <translation>DVS Setting</translation>
+    </message>
+    <message>
+        <source>Biases</source>
+        <translation>Biases</translation>
+    </message>
+    <message>
+        <source>Trigger In</source>
+        <translation>Trigger In</translation>
+    </message>
+    <message>
+        <source>Anti Flicker</source>
+        <translation>Anti Flicker</translation>
+    </message>
+    <message>
+        <source>Event Rate Control</source>
+        <translation>Event Rate Control</translation>
+    </message>
+    <message>
+        <source>Event Trail Filter</source>
+        <translation>Event Trail Filter</translation>
+    </message>
+    <message>
+        <source>ROI</source>
+        <translation>ROI</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>Refresh</translation>
+    </message>
+    <message>
+        <source>Load</source>
+        <translation>Load</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>Select a JSON file</source>
+        <translation>Select a JSON file</translation>
+    </message>
+    <message>
+        <source>Json file (*.json)</source>
+        <translation>Json file (*.json)</translation>
+    </message>
+    <message>
+        <source>Camera parameters exported successfully.</source>
+        <translation>Camera parameters exported successfully.</translation>
+    </message>
+    <message>
+        <source>Failed to export camera parameters.</source>
+        <translation>Failed to export camera parameters.</translation>
+    </message>
+    <message>
+        <source>Camera parameters loaded successfully.</source>
+        <translation>Camera parameters loaded successfully.</translation>
+    </message>
+    <message>
+        <source>Failed to load camera parameters.</source>
+        <translation>Failed to load camera parameters.</translation>
+    </message>
+</context>
+<context>
     <name>VXMessageBox</name>
     <message>
         <source>Form</source>

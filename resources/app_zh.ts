@@ -365,6 +365,77 @@
     </message>
 </context>
 <context>
+    <name>SidebarDvsSettingUI</name>
+    <message>
+        <source>SettingUI</source>
+        <translation>设置界面</translation>
+    </message>
+    <message>
+        <source>DVS Setting</source>
+        <translation>DVS设置</translation>
+    </message>
+    <message>
+        <source>Biases</source>
+        <translation>偏置</translation>
+    </message>
+    <message>
+        <source>Trigger In</source>
+        <translation>触发输入</translation>
+    </message>
+    <message>
+        <source>Anti Flicker</source>
+        <translation>抗闪烁</translation>
+    </message>
+    <message>
+        <source>Event Rate Control</source>
+        <translation>事件率控制</translation>
+    </message>
+    <message>
+        <source>Event Trail Filter</source>
+        <translation>事件拖尾滤波</translation>
+    </message>
+    <message>
+        <source>ROI</source>
+        <translation>感兴趣区域</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Load</source>
+        <translation>加载</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>导出</translation>
+    </message>
+    <message>
+        <source>Select a JSON file</source>
+        <translation>选择JSON文件</translation>
+    </message>
+    <message>
+        <source>Json file (*.json)</source>
+        <translation>JSON文件 (*.json)</translation>
+    </message>
+    <message>
+        <source>Camera parameters exported successfully.</source>
+        <translation>相机参数导出成功。</translation>
+    </message>
+    <message>
+        <source>Failed to export camera parameters.</source>
+        <translation>相机参数导出失败。</translation>
+    </message>
+    <message>
+        <source>Camera parameters loaded successfully.</source>
+        <translation>相机参数加载成功。</translation>
+    </message>
+    <message>
+        <source>Failed to load camera parameters.</source>
+        <translation>相机参数加载失败。</translation>
+    </message>
+</context>
+<context>
     <name>VXMessageBox</name>
     <message>
         <source>Form</source>

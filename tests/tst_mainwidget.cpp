@@ -483,9 +483,10 @@ private slots:
 
         QWidget *displayPanel = w->sidePanel(MainWidget::DisplayPanel);
         QVERIFY(displayPanel);
+        // The DVS panel comes with the window; the APS panel slot is still free.
+        QWidget *dvsPanel = w->sidePanel(MainWidget::DvsPanel);
+        QVERIFY(dvsPanel);
         auto *apsPanel = new QWidget;
-        auto *dvsPanel = new QWidget;
-        w->addSidePanel(MainWidget::DvsPanel, dvsPanel);
         w->addSidePanel(MainWidget::ApsPanel, apsPanel);
         QVERIFY(display->isChecked());
         QVERIFY(displayPanel->isVisible() && !apsPanel->isVisible() && !dvsPanel->isVisible());

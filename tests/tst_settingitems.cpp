@@ -86,6 +86,7 @@ private slots:
     void comboHaloAndTextEditsOnlyTheirProperty();
     void comboEditableForwardsEdits();
     void comboListOpensFromReadOnlyTextWithHalo();
+    void longTextsDoNotWidenItems();
     void comboListStaysOpenAfterTheClickOnItsText();
 
     void sliderClickJumpsOnce();
@@ -644,6 +645,38 @@ void TestSettingItems::boxStartsCollapsedAndFolds()
     box.insertItem(first, 0);
     auto *layout = qobject_cast<QVBoxLayout *>(container->layout());
     QCOMPARE(layout->itemAt(0)->widget(), first);
+}
+
+void TestSettingItems::longTextsDoNotWidenItems()
+{
+    // Names, units and options come from the camera; none may push a side
+    // panel wider than its 300 px.
+    const std::string longName = "photoreceptor_low_pass_cutoff_frequency_adjustment_for_dark_scenes";
+    SettingBaseWithLineEdit slider(longName);
+    slider.setUnit("thousand events per second");
+    SettingBaseWithSwitchButton toggle(longName);
+    SettingBaseWithComboBox combo(longName);
+    combo.addItem(QString(120, QLatin1Char('m')));
+    combo.addItem(QStringLiteral("short"));
+    for (QWidget *item : {static_cast<QWidget *>(&slider), static_cast<QWidget *>(&toggle),
+                          static_cast<QWidget *>(&combo)})
+        QVERIFY2(item->minimumSizeHint().width() < 280, item->metaObject()->className());
+
+    // The chosen option reads from its start.
+    combo.resize(250, combo.sizeHint().height());
+    combo.show();
+    QCOMPARE(combo.findChild<VXComboBoxBase *>()->lineEdit()->cursorPosition(), 0);
+
+    // A short unit leaves the rest of the row to the name.
+    SettingBaseWithLineEdit narrow("high_frequency");
+    narrow.setUnit("Hz");
+    narrow.resize(270, narrow.sizeHint().height());
+    narrow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&narrow));
+    auto *name = narrow.findChild<QLabel *>(QStringLiteral("lb_set_item_name"));
+    auto *unit = narrow.findChild<QLabel *>(QStringLiteral("lb_unit"));
+    QVERIFY(name->width() >= name->fontMetrics().horizontalAdvance(name->text()));
+    QVERIFY(unit->width() >= unit->fontMetrics().horizontalAdvance(unit->text()));
 }
 
 QTEST_MAIN(TestSettingItems)

@@ -15,6 +15,7 @@
 #include "ui/vxgeneralsetting.h"
 #include "widgets/showimageform.h"
 #include "widgets/sidebarcamerasettingui.h"
+#include "widgets/sidebardvssettingui.h"
 #include "widgets/vxfilepathreminderform.h"
 #include "widgets/vxmessagebox.h"
 #include "widgets/vxthreehandleslider.h"
@@ -208,6 +209,10 @@ MainWidget::MainWidget(QWidget *parent)
             [processor = m_eventProcessor](uint32_t fps) { processor->setFps(int(fps)); });
     connect(displayPanel, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this,
             &MainWidget::setLiveAccumulationTime, Qt::DirectConnection);
+    auto *dvsPanel = new SidebarDvsSettingUI;
+    addSidePanel(DvsPanel, dvsPanel);
+    connect(dvsPanel, &SidebarDvsSettingUI::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
+            Qt::QueuedConnection);
     on_pb_fold_setting_clicked(ui->pb_fold_setting->isChecked());
 
     // The record and view-mode buttons only mean something with a camera.
@@ -658,6 +663,8 @@ void MainWidget::openRecording(const QString &path)
     m_sourceMode = RawRecording;
     emit signalOpenRawFile(path);
 
+    if (auto *dvs = qobject_cast<SidebarDvsSettingUI *>(m_sidePanels[DvsPanel]))
+        dvs->clearToolUI();
     if (auto *display = qobject_cast<SidebarCameraSettingUI *>(m_sidePanels[DisplayPanel]))
         display->setSlowRateEnabled(true);
     setRecordingControlsEnabled(true);
@@ -1299,8 +1306,16 @@ MainWidget::CameraTools MainWidget::cameraTools() const
 
 void MainWidget::setupCameraPanels()
 {
-    // The DVS parameter panel builds its pages from these, and in LiveDvs also
-    // gets the camera itself.
+    auto *dvs = qobject_cast<SidebarDvsSettingUI *>(m_sidePanels[DvsPanel]);
+    if (!dvs)
+        return;
     const CameraTools tools = cameraTools();
-    Q_UNUSED(tools);
+    dvs->setBiasesToolUI(tools.biases);
+    dvs->setTriggerInToolUI(tools.triggerIn);
+    dvs->setAntiFlickerToolUI(tools.antiFlicker);
+    dvs->setEventRateControlToolUI(tools.eventRateControl);
+    dvs->setEventTrailFilterToolUI(tools.eventTrailFilter);
+    dvs->setROIToolUI(tools.roi);
+    if (m_sourceMode == LiveDvs && m_dvsCamera)
+        dvs->setCamera(m_dvsCamera);
 }

@@ -239,6 +239,8 @@ private:
     void releaseDvsCamera();
     std::shared_ptr<vexadin::CameraTool> cameraTool(vexadin::ToolType type) const;
     CameraTools cameraTools() const;
+    // Hands the open camera's six parameter tools to the DVS panel, in the
+    // order of its sections, and (event camera) the camera itself for its config bar.
     void setupCameraPanels();
     // Stops the running import (if any); its thread ends on its own, later.
     void cancelImport();

@@ -6,6 +6,8 @@
 #include "widgets/vxtooltip.h"
 #include "widgets/vxcomboboxbase.h"
 
+#include <QLineEdit>
+
 SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string &name, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::SettingBaseWithComboBox)
@@ -13,6 +15,10 @@ SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string &name, QWidge
     ui->setupUi(this);
     ui->lb_set_item_name->setText(toParameterLabel(QString::fromStdString(name)));
     ui->cb_item->setEditable(false);
+    // Options come from the camera and may be long: the box takes the width of
+    // its panel instead of widening the panel to its longest option.
+    ui->cb_item->innerComboBox()->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ui->cb_item->innerComboBox()->setMinimumContentsLength(4);
     connect(ui->cb_item->innerComboBox(), &QComboBox::currentTextChanged, this,
             &SettingBaseWithComboBox::cbCurrentTextChanged);
 }
@@ -60,5 +66,8 @@ void SettingBaseWithComboBox::slotItemValueChanged(std::string name, std::string
 
 void SettingBaseWithComboBox::cbCurrentTextChanged(const QString &text)
 {
+    // A text longer than the box reads from its start.
+    if (QLineEdit *edit = ui->cb_item->innerComboBox()->lineEdit())
+        edit->setCursorPosition(0);
     emit signalItemValueChanged(parameterName().toStdString(), text.toStdString());
 }

@@ -71,7 +71,13 @@ void SettingBaseWithLineEdit::setUnit(const std::string &unit)
 {
     if (unit.empty() || unit == " ")
         return;
-    ui->lb_unit->setText(QLatin1Char('(') + QString::fromStdString(unit) + QLatin1Char(')'));
+    const QString text = QLatin1Char('(') + QString::fromStdString(unit) + QLatin1Char(')');
+    ui->lb_unit->setText(text);
+    // The unit keeps its whole width (up to the column's maximum) and leaves the
+    // rest to the name, which is elided first.
+    ui->lb_unit->ensurePolished();
+    ui->lb_unit->setMinimumWidth(
+        qMin(ui->lb_unit->maximumWidth(), ui->lb_unit->fontMetrics().horizontalAdvance(text) + 4));
 }
 
 void SettingBaseWithLineEdit::setValueCallback(ValueCallback callback)
