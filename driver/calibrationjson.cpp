@@ -2,6 +2,7 @@
 
 #include "driver/calibrationfile.h"
 #include "driver/driverlog.h"
+#include "driver/jsonnesting.h"
 #include "driver/rawfileio.h"
 #include "driver/rawformaterror.h"
 #include "driver/tempfilename.h"
@@ -162,34 +163,6 @@ CalibrationMatrix jsonToMatrix(const Json &j, const std::string &where)
     return m;
 }
 
-// Deepest nesting of arrays and objects, strings skipped; stops counting past limit.
-int nestingDepth(const std::string &text, int limit)
-{
-    int depth = 0, deepest = 0;
-    bool inString = false, escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-            if (deepest > limit)
-                return deepest;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
 CalibratorParameters jsonToParams(const Json &root)
 {
     if (!root.is_object())
@@ -251,7 +224,7 @@ std::string calibrationToJson(const CalibratorParameters &params)
 
 bool parseCalibrationJson(const std::string &text, CalibratorParameters &params, std::string &error)
 {
-    if (nestingDepth(text, kMaxNesting) > kMaxNesting) {
+    if (!jsonNestingWithin(text, kMaxNesting)) {
         error = "not a calibration (nested deeper than " + std::to_string(kMaxNesting) + " levels)";
         return false;
     }

@@ -1,5 +1,7 @@
 #include "driver/cameraconfigfile.h"
 
+#include "driver/jsonnesting.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
@@ -87,33 +89,6 @@ const Change *setAll(const std::vector<Change> &changes)
         pending.swap(refused);
     }
     return pending.empty() ? nullptr : pending.front();
-}
-
-// Nesting deeper than any configuration needs is refused before parsing.
-bool nestingWithin(const std::string &text, int limit)
-{
-    int depth = 0;
-    bool inString = false, escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            if (++depth > limit)
-                return false;
-        } else if (c == '}' || c == ']') {
-            --depth;
-        }
-    }
-    return true;
 }
 
 std::string describe(const Json &value)
@@ -207,7 +182,7 @@ bool planChanges(const std::string &text, const CameraDescription &camera, const
 {
     if (text.size() > CameraConfigFile::kMaxFileBytes)
         return fail(error, "larger than " + std::to_string(CameraConfigFile::kMaxFileBytes) + " bytes");
-    if (!nestingWithin(text, kMaxDepth))
+    if (!jsonNestingWithin(text, kMaxDepth))
         return fail(error, "nested deeper than a camera configuration can be");
     Json root;
     try {

@@ -5,6 +5,7 @@
 #include "camera/operationcontrol.h"
 #include "driver/rawfilereader.h"
 #include "driver/rawformat.h"
+#include "support/cameratestkit.h"
 #include "support/syntheticevents.h"
 
 #include <gtest/gtest.h>
@@ -23,29 +24,8 @@ using vexadin::RawFileReader;
 
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/vx-progress-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string file(const std::string &name) const { return path + "/" + name; }
-    std::vector<std::string> entries() const
-    {
-        std::vector<std::string> names;
-        if (DIR *d = ::opendir(path.c_str())) {
-            while (dirent *e = ::readdir(d)) {
-                const std::string n = e->d_name;
-                if (n != "." && n != "..")
-                    names.push_back(n);
-            }
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+struct TempDir : vxtest::ScopedTempFolder {
+    TempDir() : ScopedTempFolder("progress") {}
 };
 
 // 1.5 s of camera-like events from t = 1 s: 15 blocks, 45 video frames.

@@ -2,6 +2,7 @@
 // 33,333 µs window, show the per-pixel vote, and failures must leave nothing behind.
 #include "driver/rawfilereader.h"
 #include "driver/videoexporter.h"
+#include "support/cameratestkit.h"
 #include "support/syntheticevents.h"
 #include "vxrawcommands.h"
 
@@ -33,29 +34,8 @@ bool exists(const std::string &path)
 }
 
 // A private folder per test, removed with everything in it.
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/vx-videoexport-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string file(const std::string &name) const { return path + "/" + name; }
-    std::vector<std::string> entries() const
-    {
-        std::vector<std::string> names;
-        if (DIR *d = ::opendir(path.c_str())) {
-            while (dirent *e = ::readdir(d)) {
-                const std::string n = e->d_name;
-                if (n != "." && n != "..")
-                    names.push_back(n);
-            }
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+struct TempDir : vxtest::ScopedTempFolder {
+    TempDir() : ScopedTempFolder("videoexport") {}
 };
 
 struct VideoFacts {
