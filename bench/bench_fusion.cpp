@@ -84,10 +84,11 @@ vexadin::CalibratorParameters rotated()
 void BM_MapApsToDvs(benchmark::State &state)
 {
     Calibrator c;
-    if (state.range(0) == 1) {
+    if (state.range(0) == 1 || state.range(0) == 3) {
         vexadin::CalibratorParameters p = rotated();
         c.loadCalibrationParam(p);
     }
+    Calibrator::setWideVectorsAllowed(state.range(0) != 3);
     if (state.range(0) == 2) {
         vexadin::CalibratorParameters p = rotated();
         Calibrator d;
@@ -103,10 +104,11 @@ void BM_MapApsToDvs(benchmark::State &state)
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * 1280 * 720);
-    static const char *const labels[] = {"default scale", "rotated", "near-axis, general path"};
+    Calibrator::setWideVectorsAllowed(true);
+    static const char *const labels[] = {"default scale", "rotated", "near-axis, general path", "rotated, SSE2 only"};
     state.SetLabel(labels[state.range(0)]);
 }
-BENCHMARK(BM_MapApsToDvs)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MapApsToDvs)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
 // The formula evaluated pixel by pixel, as a yardstick.
 void BM_MapApsToDvsPlainFormula(benchmark::State &state)

@@ -8,7 +8,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -53,9 +57,14 @@ struct WarpScratch {
     std::vector<double> colX;        // x * m0
     std::vector<double> colY;        // x * m3
     std::vector<int32_t> srcColumn;  // byte offset of the source column, or -1
-    std::vector<int32_t> srcRow;     // source row of each pixel of one row, or -1
-    std::vector<int32_t> srcCol3;    // its source column * 3
+    std::vector<int32_t> tileOffsets[2]; // source byte offset of every pixel of a tile, or -1
 };
+
+// Rotated and sheared warps go tile by tile: the source pixels of one tile lie in a
+// small patch of a few dozen source lines, so its pages stay in the TLB and its
+// lines can be fetched ahead while the tile before it is copied.
+constexpr int kTileRows = 16;
+constexpr int kTileColumns = 64;
 
 WarpScratch &warpScratch(size_t width)
 {
@@ -64,47 +73,121 @@ WarpScratch &warpScratch(size_t width)
         scratch.colX.resize(width);
         scratch.colY.resize(width);
         scratch.srcColumn.resize(width);
-        scratch.srcRow.resize(width + 4);
-        scratch.srcCol3.resize(width + 4);
     }
+    for (std::vector<int32_t> &offsets : scratch.tileOffsets)
+        offsets.resize(size_t(kTileRows) * kTileColumns);
     return scratch;
 }
 
-// For one DVS row: the source row (-1 when outside the frame) and source column * 3
-// of every pixel, from sx = ((rowX + colX[x]) + m2) + ox and
-// sy = ((rowY + colY[x]) + m5) + oy truncated toward zero. Two pixels per step where
-// SSE2 is there, with the same IEEE additions as one at a time: identical results.
-void sourceRow(double rowX, double rowY, const double *colX, const double *colY, int width, const double *m,
-               double ox, double oy, double apsW, double apsH, int32_t *srcRow, int32_t *srcCol3)
+// The source byte offset (-1 when outside the frame) of `count` pixels of one DVS row,
+// from sx = ((rowX + colX[i]) + m2) + ox and sy = ((rowY + colY[i]) + m5) + oy
+// truncated toward zero. Two pixels per step where SSE2 is there, with the same IEEE
+// additions as one at a time: identical results.
+void sourceOffsets(double rowX, double rowY, const double *colX, const double *colY, int count, const double *m,
+                   double ox, double oy, double apsW, double apsH, double stride, int32_t *offsets)
 {
-    int x = 0;
+    int i = 0;
 #if defined(__SSE2__)
     const __m128d rx = _mm_set1_pd(rowX), ry = _mm_set1_pd(rowY);
     const __m128d m2 = _mm_set1_pd(m[2]), m5 = _mm_set1_pd(m[5]);
     const __m128d ovx = _mm_set1_pd(ox), ovy = _mm_set1_pd(oy);
     const __m128d minusOne = _mm_set1_pd(-1.0), w = _mm_set1_pd(apsW), h = _mm_set1_pd(apsH);
+    const __m128d strideV = _mm_set1_pd(stride), three = _mm_set1_pd(3.0);
     const __m128i allOnes = _mm_set1_epi32(-1);
-    for (; x + 2 <= width; x += 2) {
-        const __m128d vx = _mm_add_pd(_mm_add_pd(_mm_add_pd(rx, _mm_loadu_pd(colX + x)), m2), ovx);
-        const __m128d vy = _mm_add_pd(_mm_add_pd(_mm_add_pd(ry, _mm_loadu_pd(colY + x)), m5), ovy);
+    for (; i + 2 <= count; i += 2) {
+        const __m128d vx = _mm_add_pd(_mm_add_pd(_mm_add_pd(rx, _mm_loadu_pd(colX + i)), m2), ovx);
+        const __m128d vy = _mm_add_pd(_mm_add_pd(_mm_add_pd(ry, _mm_loadu_pd(colY + i)), m5), ovy);
         const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(vx, minusOne), _mm_cmplt_pd(vx, w)),
                                           _mm_and_pd(_mm_cmpgt_pd(vy, minusOne), _mm_cmplt_pd(vy, h)));
         // Out-of-range values (NaN included) become 0 before the conversion.
-        const __m128i sx = _mm_cvttpd_epi32(_mm_and_pd(vx, inside));
-        const __m128i sy = _mm_cvttpd_epi32(_mm_and_pd(vy, inside));
+        const __m128d sx = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_and_pd(vx, inside)));
+        const __m128d sy = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_and_pd(vy, inside)));
+        // Whole numbers below 2^53: the offset is exact in doubles.
+        const __m128i offset = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(sy, strideV), _mm_mul_pd(sx, three)));
         const __m128i in32 = _mm_shuffle_epi32(_mm_castpd_si128(inside), _MM_SHUFFLE(3, 1, 2, 0));
-        const __m128i row = _mm_or_si128(sy, _mm_andnot_si128(in32, allOnes)); // -1 outside
-        const __m128i col3 = _mm_add_epi32(_mm_add_epi32(sx, sx), sx);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(srcRow + x), row);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(srcCol3 + x), col3);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(offsets + i),
+                         _mm_or_si128(offset, _mm_andnot_si128(in32, allOnes)));
     }
 #endif
-    for (; x < width; ++x) {
-        const double vx = ((rowX + colX[x]) + m[2]) + ox;
-        const double vy = ((rowY + colY[x]) + m[5]) + oy;
+    for (; i < count; ++i) {
+        const double vx = ((rowX + colX[i]) + m[2]) + ox;
+        const double vy = ((rowY + colY[i]) + m[5]) + oy;
         const bool inside = vx > -1.0 && vx < apsW && vy > -1.0 && vy < apsH;
-        srcRow[x] = inside ? int32_t(vy) : -1;
-        srcCol3[x] = inside ? int32_t(vx) * 3 : 0;
+        offsets[i] = inside ? int32_t(int32_t(vy) * stride + int32_t(vx) * 3) : -1;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VX_HAVE_AVX2_VARIANT 1
+// The same, four pixels per step; chosen at run time where the processor has AVX2.
+__attribute__((target("avx2"))) void sourceOffsetsAvx2(double rowX, double rowY, const double *colX,
+                                                        const double *colY, int count, const double *m, double ox,
+                                                        double oy, double apsW, double apsH, double stride,
+                                                        int32_t *offsets)
+{
+    int i = 0;
+    const __m256d rx = _mm256_set1_pd(rowX), ry = _mm256_set1_pd(rowY);
+    const __m256d m2 = _mm256_set1_pd(m[2]), m5 = _mm256_set1_pd(m[5]);
+    const __m256d ovx = _mm256_set1_pd(ox), ovy = _mm256_set1_pd(oy);
+    const __m256d minusOne = _mm256_set1_pd(-1.0), w = _mm256_set1_pd(apsW), h = _mm256_set1_pd(apsH);
+    const __m128i strideV = _mm_set1_epi32(int32_t(stride));
+    const __m256i pickLow = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+    for (; i + 4 <= count; i += 4) {
+        const __m256d vx = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(rx, _mm256_loadu_pd(colX + i)), m2), ovx);
+        const __m256d vy = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(ry, _mm256_loadu_pd(colY + i)), m5), ovy);
+        const __m256d inside =
+            _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(vx, minusOne, _CMP_GT_OQ), _mm256_cmp_pd(vx, w, _CMP_LT_OQ)),
+                          _mm256_and_pd(_mm256_cmp_pd(vy, minusOne, _CMP_GT_OQ), _mm256_cmp_pd(vy, h, _CMP_LT_OQ)));
+        const __m128i sx = _mm256_cvttpd_epi32(_mm256_and_pd(vx, inside));
+        const __m128i sy = _mm256_cvttpd_epi32(_mm256_and_pd(vy, inside));
+        const __m128i offset = _mm_add_epi32(_mm_mullo_epi32(sy, strideV), _mm_add_epi32(_mm_add_epi32(sx, sx), sx));
+        const __m128i in32 =
+            _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(_mm256_castpd_si256(inside), pickLow));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(offsets + i), _mm_or_si128(offset, _mm_xor_si128(in32, _mm_set1_epi32(-1))));
+    }
+    if (i < count)
+        sourceOffsets(rowX, rowY, colX + i, colY + i, count - i, m, ox, oy, apsW, apsH, stride, offsets + i);
+}
+#endif
+
+using SourceOffsetsFn = void (*)(double, double, const double *, const double *, int, const double *, double,
+                                 double, double, double, double, int32_t *);
+
+SourceOffsetsFn sourceOffsetsForThisCpu()
+{
+#if defined(VX_HAVE_AVX2_VARIANT)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return sourceOffsetsAvx2;
+#endif
+    return sourceOffsets;
+}
+
+std::atomic<SourceOffsetsFn> &sourceOffsetsFn()
+{
+    static std::atomic<SourceOffsetsFn> fn{sourceOffsetsForThisCpu()};
+    return fn;
+}
+
+// Copies `count` pixels of one DVS row from their source offsets; -1 writes black
+// (the result's initial content). Four bytes per pixel, the fourth overwritten by the
+// next pixel, except for the segment's last pixel and a source pixel at the very end
+// of the buffer.
+void gatherSegment(const uint8_t *src, uint32_t maxFourByteOffset, const int32_t *offsets, int count, uint8_t *out)
+{
+    static const uint8_t black[4] = {0, 0, 0, 0};
+    for (int i = 0; i + 1 < count; ++i, out += 3) {
+        const int32_t offset = offsets[i];
+        if (uint32_t(offset) <= maxFourByteOffset) // inside, and four bytes can be read
+            std::memcpy(out, src + offset, 4);
+        else if (offset < 0)
+            std::memcpy(out, black, 4);
+        else
+            std::memcpy(out, src + offset, 3);
+    }
+    if (count > 0) {
+        const int32_t offset = offsets[count - 1];
+        std::memcpy(out, offset >= 0 ? src + offset : black, 3);
     }
 }
 
@@ -253,23 +336,77 @@ ApsFrame Calibrator::mapApsToDvs(const ApsFrame &frame) const
         return result;
     }
 
-    // Rotated or sheared: a row's source pixels are worked out first, two at a time,
-    // then gathered. The gather walks across source rows, which defeats the hardware
-    // prefetcher, so it prefetches ahead.
-    int32_t *srcRow = scratch.srcRow.data();
-    int32_t *srcCol3 = scratch.srcCol3.data();
-    for (int y = 0; y < height; ++y) {
-        sourceRow(y * m[1], y * m[4], colX, colY, width, m, s.offsetX, s.offsetY, apsW, apsH, srcRow, srcCol3);
-        uint8_t *out = dst + size_t(y) * width * 3;
-        constexpr int kAhead = 128; // pixels: far enough to hide a memory access
-        for (int x = 0; x < width; ++x, out += 3) {
-            if ((x & 3) == 0 && x + kAhead < width && srcRow[x + kAhead] >= 0)
-                __builtin_prefetch(src + size_t(srcRow[x + kAhead]) * srcStride + srcCol3[x + kAhead]);
-            if (srcRow[x] >= 0)
-                std::memcpy(out, src + size_t(srcRow[x]) * srcStride + srcCol3[x], 3);
+    // Rotated or sheared. The offsets of the next tile are worked out and its source
+    // lines prefetched before the current tile is copied, so the memory accesses of the
+    // diagonal walk overlap instead of waiting one after another.
+    const size_t srcBytes = srcStride * frame.getHeight();
+    if (srcBytes > size_t(INT32_MAX)) {
+        // Byte offsets would not fit 32 bits (no camera has such frames): pixel by pixel.
+        for (int y = 0; y < height; ++y) {
+            uint8_t *out = dst + size_t(y) * width * 3;
+            for (int x = 0; x < width; ++x, out += 3) {
+                const double vx = ((y * m[1] + colX[x]) + m[2]) + s.offsetX;
+                const double vy = ((y * m[4] + colY[x]) + m[5]) + s.offsetY;
+                if (inRange(vx, apsW) && inRange(vy, apsH))
+                    std::memcpy(out, src + size_t(int32_t(vy)) * srcStride + size_t(int32_t(vx)) * 3, 3);
+            }
         }
+        return result;
+    }
+    const uint32_t maxFourByteOffset = uint32_t(srcBytes - 4);
+    struct Tile {
+        int x0, y0, columns, rows;
+    };
+    auto tileAt = [&](int index, Tile &tile) {
+        const int tilesPerBand = (width + kTileColumns - 1) / kTileColumns;
+        tile.y0 = (index / tilesPerBand) * kTileRows;
+        tile.x0 = (index % tilesPerBand) * kTileColumns;
+        if (tile.y0 >= height)
+            return false;
+        tile.rows = std::min(kTileRows, height - tile.y0);
+        tile.columns = std::min(kTileColumns, width - tile.x0);
+        return true;
+    };
+    const SourceOffsetsFn offsetsOfRow = sourceOffsetsFn().load(std::memory_order_relaxed);
+    auto prepare = [&](const Tile &tile, int32_t *offsets) {
+        for (int r = 0; r < tile.rows; ++r) {
+            const int y = tile.y0 + r;
+            int32_t *rowOffsets = offsets + r * kTileColumns;
+            offsetsOfRow(y * m[1], y * m[4], colX + tile.x0, colY + tile.x0, tile.columns, m, s.offsetX,
+                          s.offsetY, apsW, apsH, double(srcStride), rowOffsets);
+            for (int i = 0; i < tile.columns; i += 4)
+                if (rowOffsets[i] >= 0)
+                    __builtin_prefetch(src + rowOffsets[i]);
+        }
+    };
+    int32_t *current = scratch.tileOffsets[0].data();
+    int32_t *upcoming = scratch.tileOffsets[1].data();
+    Tile tile{};
+    Tile next{};
+    int index = 0;
+    if (!tileAt(index, tile))
+        return result;
+    prepare(tile, current);
+    for (;;) {
+        const bool more = tileAt(++index, next);
+        if (more)
+            prepare(next, upcoming);
+        for (int r = 0; r < tile.rows; ++r)
+            gatherSegment(src, maxFourByteOffset, current + r * kTileColumns, tile.columns,
+                          dst + (size_t(tile.y0 + r) * width + tile.x0) * 3);
+        if (!more)
+            break;
+        tile = next;
+        std::swap(current, upcoming);
     }
     return result;
+}
+
+bool Calibrator::setWideVectorsAllowed(bool allowed)
+{
+    const SourceOffsetsFn fn = allowed ? sourceOffsetsForThisCpu() : sourceOffsets;
+    sourceOffsetsFn().store(fn);
+    return fn != sourceOffsets;
 }
 
 void Calibrator::mapDvsToAps(Event2D *first, Event2D *last) const

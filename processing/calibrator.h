@@ -58,6 +58,10 @@ public:
     // Sets (replaces, not adds to) the pending manual translation in APS pixels.
     void adjustAffineTranslation(double dx, double dy);
 
+    // Rotated warps use AVX2 where the processor has it, SSE2 otherwise; tests turn the
+    // wider one off to check the other. True when the wider one is in use afterwards.
+    static bool setWideVectorsAllowed(bool allowed);
+
     // Inspection.
     CalibratorParameters parameters() const;
     Affine dvsToAps() const;

@@ -160,19 +160,25 @@ private slots:
         QTest::addColumn<double>("oy");
         QTest::addColumn<int>("apsW");
         QTest::addColumn<int>("apsH");
+        QTest::addColumn<int>("dvsW");
+        QTest::addColumn<int>("dvsH");
         QTest::newRow("default") << QVector<double>{3.351724137931035, 0, -225.10344827586232, 0,
                                                     3.351724137931035, -126.62068965517255}
-                                 << 0.0 << 0.0 << 3840 << 2160;
+                                 << 0.0 << 0.0 << 3840 << 2160 << 1280 << 720;
         QTest::newRow("default with offsets") << QVector<double>{3.351724137931035, 0, -225.10344827586232, 0,
                                                                  3.351724137931035, -126.62068965517255}
-                                              << 37.25 << -81.5 << 3840 << 2160;
+                                              << 37.25 << -81.5 << 3840 << 2160 << 1280 << 720;
         QTest::newRow("scaled, negative coordinates") << QVector<double>{0.7, 0, -300.3, 0, 0.55, -200.9}
-                                                      << -0.999 << 0.999 << 640 << 360;
-        QTest::newRow("mirrored") << QVector<double>{-0.5, 0, 700.25, 0, -0.5, 359.75} << 3.0 << -2.0 << 640 << 360;
+                                                      << -0.999 << 0.999 << 640 << 360 << 1280 << 720;
+        QTest::newRow("mirrored") << QVector<double>{-0.5, 0, 700.25, 0, -0.5, 359.75} << 3.0 << -2.0 << 640 << 360 << 1280 << 720;
         QTest::newRow("rotated") << QVector<double>{3.3, 0.05, -260.7, -0.04, 3.32, -100.1} << 12.0 << -7.0
-                                 << 3840 << 2160;
+                                 << 3840 << 2160 << 1280 << 720;
         QTest::newRow("sheared, offsets") << QVector<double>{0.45, -0.13, 50.5, 0.11, 0.5, -80.25} << -4.75
-                                          << 9.5 << 640 << 360;
+                                          << 9.5 << 640 << 360 << 1280 << 720;
+        // Sizes that are no multiple of any block width, a steep turn (source rows jump
+        // across a block), and a pixel that lands on the source's very last pixel.
+        QTest::newRow("odd sizes, steep, last source pixel")
+            << QVector<double>{0.6, -0.35, 204.5, 0.35, 0.6, -135.5} << 0.0 << 0.0 << 640 << 360 << 1001 << 577;
     }
 
     void warpMatchesFormula()
@@ -182,21 +188,35 @@ private slots:
         QFETCH(double, oy);
         QFETCH(int, apsW);
         QFETCH(int, apsH);
+        QFETCH(int, dvsW);
+        QFETCH(int, dvsH);
         Calibrator::Affine m;
         std::copy(matrix.begin(), matrix.end(), m.begin());
         Calibrator c;
-        QVERIFY(c.loadCalibrationParam(record(1280, 720, uint16_t(apsW), uint16_t(apsH), m)));
+        QVERIFY(c.loadCalibrationParam(record(uint16_t(dvsW), uint16_t(dvsH), uint16_t(apsW), uint16_t(apsH), m)));
         c.adjustAffineTranslation(ox, oy);
         const ApsFrame src = positionFrame(uint16_t(apsW), uint16_t(apsH));
-        const ApsFrame got = c.mapApsToDvs(src);
-        const ApsFrame want = referenceWarp(src, m, ox, oy, 1280, 720, uint16_t(apsW), uint16_t(apsH));
-        QCOMPARE(got.getDataSize(), want.getDataSize());
-        QVERIFY(std::memcmp(got.data(), want.data(), want.getDataSize()) == 0);
+        const ApsFrame want = referenceWarp(src, m, ox, oy, uint16_t(dvsW), uint16_t(dvsH), uint16_t(apsW),
+                                            uint16_t(apsH));
+        // Both vector widths (the wider one only where the processor has it).
+        for (const bool wide : {true, false}) {
+            Calibrator::setWideVectorsAllowed(wide);
+            const ApsFrame got = c.mapApsToDvs(src);
+            QCOMPARE(got.getDataSize(), want.getDataSize());
+            QVERIFY2(std::memcmp(got.data(), want.data(), want.getDataSize()) == 0, wide ? "wide" : "narrow");
+        }
+        Calibrator::setWideVectorsAllowed(true);
         // Something was actually mapped (the case is not trivially all black).
         size_t lit = 0;
+        bool lastSourcePixel = false;
         for (size_t i = 0; i < want.getDataSize(); ++i)
             lit += want.data()[i] != 0;
+        for (int y = 0; y < dvsH && !lastSourcePixel; ++y)
+            for (int x = 0; x < dvsW && !lastSourcePixel; ++x)
+                lastSourcePixel = sourceOf(want, x, y) == QPoint(apsW - 1, apsH - 1);
         QVERIFY(lit > 1000);
+        if (QByteArray(QTest::currentDataTag()).startsWith("odd"))
+            QVERIFY(lastSourcePixel);
     }
 
     void unusableSourceFrames()
