@@ -95,6 +95,7 @@ VxFusionCameraDataProcessor::~VxFusionCameraDataProcessor()
     cancel_loading_.store(true);
     joinLoading();
     stopPlayback();
+    aps_frames_.stop();
 }
 
 // ---------------------------------------------------------------------------
@@ -264,6 +265,7 @@ bool VxFusionCameraDataProcessor::hasRecording() const
 
 void VxFusionCameraDataProcessor::releaseReaders()
 {
+    aps_frames_.stop();
     aps_reader_.reset();
     dvs_reader_.reset();
 }
@@ -375,6 +377,8 @@ void VxFusionCameraDataProcessor::loadingTask()
     emit signalEndTimeStamp(last);
     emit signalTimeStamp(start);
     qDebug() << "fusion file start : " << start << "fusion_file_end_timestamp_: " << last << "time base: " << start;
+    // From here on the frames are decoded ahead; the reader is the prefetcher's.
+    aps_frames_.start(aps_reader_);
     // Cleared before the play status goes out: the window answers it with a play
     // command, which must not find the load still running.
     endLoad();
@@ -398,7 +402,7 @@ uint64_t VxFusionCameraDataProcessor::eventToApsTime(uint64_t eventTime) const
 
 bool VxFusionCameraDataProcessor::readNextWarped(ApsFrame &warped)
 {
-    if (!aps_reader_->readNextFrame(read_frame_))
+    if (!aps_frames_.readNextFrame(read_frame_))
         return false;
     warped = calibrator_.mapApsToDvs(read_frame_);
     return true;
@@ -406,7 +410,7 @@ bool VxFusionCameraDataProcessor::readNextWarped(ApsFrame &warped)
 
 bool VxFusionCameraDataProcessor::readWarpedAt(uint64_t eventTime, ApsFrame &warped)
 {
-    if (!aps_reader_->readFrameAt(eventToApsTime(eventTime), read_frame_))
+    if (!aps_frames_.readFrameAt(eventToApsTime(eventTime), read_frame_))
         return false;
     warped = calibrator_.mapApsToDvs(read_frame_);
     return true;
@@ -500,7 +504,7 @@ void VxFusionCameraDataProcessor::postFileFinished()
 
 bool VxFusionCameraDataProcessor::rewindReaders(uint64_t positionAfter)
 {
-    aps_reader_->rewind(0);
+    aps_frames_.rewind(0);
     dvs_reader_->seek(dvs_first_timestamp_.load());
     if (!readNextWarped(next_aps_frame_))
         return false;

@@ -11,6 +11,7 @@
 #include "camera/eventtriggerin.h"
 #include "camera/fusioncamera.h"
 #include "camera/streamtype.h"
+#include "processing/apsframeprefetcher.h"
 #include "processing/calibrator.h"
 #include "processing/dvsapsfusionproccessor.h"
 
@@ -165,6 +166,9 @@ private:
     // with playback stopped).
     std::shared_ptr<vexadin::DvsFileReader> dvs_reader_;
     std::shared_ptr<vexadin::ApsFileReader> aps_reader_;
+    // Once a recording is loaded, every read of its frames goes through here: the
+    // frames are decoded ahead on the prefetcher's thread.
+    ApsFramePrefetcher aps_frames_;
     std::atomic<uint64_t> dvs_first_timestamp_{0};
     std::atomic<uint64_t> dvs_last_timestamp_{0};
     std::atomic<uint64_t> fusion_file_start_timestamp_{0};

@@ -1,0 +1,195 @@
+#include "processing/apsframeprefetcher.h"
+
+#include <algorithm>
+#include <utility>
+
+using vexadin::ApsFrame;
+
+namespace {
+// Buffers kept for reuse beyond the queue: the one being decoded into and one handed back.
+constexpr size_t kSpareBuffers = 2;
+} // namespace
+
+ApsFramePrefetcher::ApsFramePrefetcher(size_t depth) : depth_(std::max<size_t>(depth, 1)) {}
+
+ApsFramePrefetcher::~ApsFramePrefetcher()
+{
+    stop();
+}
+
+void ApsFramePrefetcher::start(std::shared_ptr<vexadin::ApsFileReader> reader)
+{
+    stop();
+    if (!reader)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reader_ = std::move(reader);
+        ended_ = false;
+        held_ = false;
+        quit_ = false;
+    }
+    thread_ = std::thread(&ApsFramePrefetcher::decodeLoop, this);
+}
+
+void ApsFramePrefetcher::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    decoder_wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.clear();
+    spare_.clear();
+    head_.clear();
+    reader_.reset();
+    ended_ = false;
+}
+
+bool ApsFramePrefetcher::isRunning() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reader_ != nullptr;
+}
+
+size_t ApsFramePrefetcher::queued() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size();
+}
+
+void ApsFramePrefetcher::decodeLoop()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        decoder_wake_.wait(lock, [this] { return quit_ || (!held_ && !ended_ && queue_.size() < depth_); });
+        if (quit_)
+            return;
+        ApsFrame frame;
+        if (!spare_.empty()) {
+            frame = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        decoding_ = true;
+        lock.unlock();
+        // The reader reuses the buffer when nobody else holds it.
+        const bool ok = reader_->readNextFrame(frame);
+        lock.lock();
+        decoding_ = false;
+        if (ok) {
+            if (frame.getFrameNumber() == head_.size() && head_.size() < kHeadFrames)
+                head_.push_back(frame);
+            queue_.push_back(std::move(frame));
+        }
+        else {
+            ended_ = true;
+            recycle(std::move(frame));
+        }
+        reader_wake_.notify_all();
+    }
+}
+
+void ApsFramePrefetcher::recycle(ApsFrame &&frame)
+{
+    // A buffer still shared (a kept first frame) would not be decoded into anyway.
+    if (frame.ownsBufferAlone() && spare_.size() < kSpareBuffers)
+        spare_.push_back(std::move(frame));
+    else
+        frame = ApsFrame();
+}
+
+void ApsFramePrefetcher::takeFront(ApsFrame &frame)
+{
+    ApsFrame previous = std::move(frame);
+    frame = std::move(queue_.front());
+    queue_.pop_front();
+    recycle(std::move(previous));
+    decoder_wake_.notify_one();
+}
+
+template <class Operation>
+bool ApsFramePrefetcher::withReader(std::unique_lock<std::mutex> &lock, Operation operation)
+{
+    reader_wake_.wait(lock, [this] { return !held_; });
+    held_ = true;
+    reader_wake_.wait(lock, [this] { return !decoding_; });
+    while (!queue_.empty()) {
+        recycle(std::move(queue_.front()));
+        queue_.pop_front();
+    }
+    ended_ = false;
+    lock.unlock();
+    const bool ok = operation(*reader_);
+    lock.lock();
+    held_ = false;
+    reader_wake_.notify_all();
+    decoder_wake_.notify_one();
+    return ok;
+}
+
+bool ApsFramePrefetcher::readNextFrame(ApsFrame &frame)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!reader_)
+        return false;
+    reader_wake_.wait(lock, [this] { return (!queue_.empty() || ended_) && !held_; });
+    if (queue_.empty())
+        return false;
+    takeFront(frame);
+    return true;
+}
+
+bool ApsFramePrefetcher::readFrameAt(uint64_t apsTime, ApsFrame &frame)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!reader_)
+        return false;
+    for (;;) {
+        reader_wake_.wait(lock, [this] { return (!queue_.empty() || ended_) && !held_; });
+        if (queue_.empty() || queue_.front().getTimestamp() > apsTime)
+            break; // behind what was decoded (or nothing left): seek
+        // The wanted frame is the last one at or before apsTime; it is known once a later
+        // frame, or the end, has been decoded.
+        size_t last = 0;
+        while (last + 1 < queue_.size() && queue_[last + 1].getTimestamp() <= apsTime)
+            ++last;
+        if (last + 1 < queue_.size() || ended_) {
+            for (size_t i = 0; i < last; ++i) {
+                recycle(std::move(queue_.front()));
+                queue_.pop_front();
+            }
+            takeFront(frame);
+            return true;
+        }
+        if (queue_.size() >= depth_)
+            break; // further ahead than the decoder looks: let the reader decide how to get there
+        const size_t had = queue_.size();
+        reader_wake_.wait(lock, [&] { return queue_.size() > had || ended_ || held_; });
+    }
+    return withReader(lock, [&](vexadin::ApsFileReader &reader) { return reader.readFrameAt(apsTime, frame); });
+}
+
+bool ApsFramePrefetcher::rewind(uint64_t apsTime)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!reader_)
+        return false;
+    if (head_.size() == kHeadFrames && apsTime <= head_.front().getTimestamp()) {
+        // Back to the start: the kept first frames come first, the decoder goes on after them.
+        const uint64_t afterHead = head_.back().getTimestamp() + 1;
+        bool more = false;
+        withReader(lock, [&](vexadin::ApsFileReader &reader) {
+            more = reader.rewind(afterHead);
+            return true;
+        });
+        for (const ApsFrame &frame : head_)
+            queue_.push_back(frame);
+        ended_ = !more;
+        reader_wake_.notify_all();
+        return true;
+    }
+    return withReader(lock, [&](vexadin::ApsFileReader &reader) { return reader.rewind(apsTime); });
+}
