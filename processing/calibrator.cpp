@@ -92,7 +92,7 @@ void sourceOffsets(double rowX, double rowY, const double *colX, const double *c
     const __m128d m2 = _mm_set1_pd(m[2]), m5 = _mm_set1_pd(m[5]);
     const __m128d ovx = _mm_set1_pd(ox), ovy = _mm_set1_pd(oy);
     const __m128d minusOne = _mm_set1_pd(-1.0), w = _mm_set1_pd(apsW), h = _mm_set1_pd(apsH);
-    const __m128d strideV = _mm_set1_pd(stride), three = _mm_set1_pd(3.0);
+    const __m128i strideV = _mm_set1_epi32(int32_t(stride));
     const __m128i allOnes = _mm_set1_epi32(-1);
     for (; i + 2 <= count; i += 2) {
         const __m128d vx = _mm_add_pd(_mm_add_pd(_mm_add_pd(rx, _mm_loadu_pd(colX + i)), m2), ovx);
@@ -100,10 +100,12 @@ void sourceOffsets(double rowX, double rowY, const double *colX, const double *c
         const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(vx, minusOne), _mm_cmplt_pd(vx, w)),
                                           _mm_and_pd(_mm_cmpgt_pd(vy, minusOne), _mm_cmplt_pd(vy, h)));
         // Out-of-range values (NaN included) become 0 before the conversion.
-        const __m128d sx = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_and_pd(vx, inside)));
-        const __m128d sy = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_and_pd(vy, inside)));
-        // Whole numbers below 2^53: the offset is exact in doubles.
-        const __m128i offset = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(sy, strideV), _mm_mul_pd(sx, three)));
+        const __m128i sx = _mm_cvttpd_epi32(_mm_and_pd(vx, inside));
+        const __m128i sy = _mm_cvttpd_epi32(_mm_and_pd(vy, inside));
+        // sy * stride in 64-bit lanes (the offset is below 2^31), back into 32-bit lanes 0 and 1.
+        const __m128i rowBytes = _mm_shuffle_epi32(
+            _mm_mul_epu32(_mm_shuffle_epi32(sy, _MM_SHUFFLE(3, 1, 2, 0)), strideV), _MM_SHUFFLE(3, 3, 2, 0));
+        const __m128i offset = _mm_add_epi32(rowBytes, _mm_add_epi32(_mm_add_epi32(sx, sx), sx));
         const __m128i in32 = _mm_shuffle_epi32(_mm_castpd_si128(inside), _MM_SHUFFLE(3, 1, 2, 0));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(offsets + i),
                          _mm_or_si128(offset, _mm_andnot_si128(in32, allOnes)));
