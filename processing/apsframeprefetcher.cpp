@@ -39,6 +39,7 @@ void ApsFramePrefetcher::stop()
         quit_ = true;
     }
     decoder_wake_.notify_all();
+    reader_wake_.notify_all(); // a read waiting for a frame gives up
     if (thread_.joinable())
         thread_.join();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -135,7 +136,7 @@ bool ApsFramePrefetcher::readNextFrame(ApsFrame &frame)
     std::unique_lock<std::mutex> lock(mutex_);
     if (!reader_)
         return false;
-    reader_wake_.wait(lock, [this] { return (!queue_.empty() || ended_) && !held_; });
+    reader_wake_.wait(lock, [this] { return (!queue_.empty() || ended_ || quit_) && !held_; });
     if (queue_.empty())
         return false;
     takeFront(frame);
@@ -148,7 +149,9 @@ bool ApsFramePrefetcher::readFrameAt(uint64_t apsTime, ApsFrame &frame)
     if (!reader_)
         return false;
     for (;;) {
-        reader_wake_.wait(lock, [this] { return (!queue_.empty() || ended_) && !held_; });
+        reader_wake_.wait(lock, [this] { return (!queue_.empty() || ended_ || quit_) && !held_; });
+        if (quit_)
+            return false;
         if (queue_.empty() || queue_.front().getTimestamp() > apsTime)
             break; // behind what was decoded (or nothing left): seek
         // The wanted frame is the last one at or before apsTime; it is known once a later
@@ -167,7 +170,7 @@ bool ApsFramePrefetcher::readFrameAt(uint64_t apsTime, ApsFrame &frame)
         if (queue_.size() >= depth_)
             break; // further ahead than the decoder looks: let the reader decide how to get there
         const size_t had = queue_.size();
-        reader_wake_.wait(lock, [&] { return queue_.size() > had || ended_ || held_; });
+        reader_wake_.wait(lock, [&] { return queue_.size() > had || ended_ || held_ || quit_; });
     }
     return withReader(lock, [&](vexadin::ApsFileReader &reader) { return reader.readFrameAt(apsTime, frame); });
 }

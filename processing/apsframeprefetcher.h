@@ -37,7 +37,8 @@ public:
     // Starts decoding ahead from the reader's current position; the reader must not be
     // used elsewhere until stop(). A running decoder is stopped first.
     void start(std::shared_ptr<vexadin::ApsFileReader> reader);
-    // Stops and joins the decoder, drops its frames and lets the reader go.
+    // Stops and joins the decoder, drops its frames and lets the reader go. Reads
+    // still waiting for a frame answer false; none may start on another thread meanwhile.
     void stop();
     bool isRunning() const;
 
