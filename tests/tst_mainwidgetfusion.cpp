@@ -481,6 +481,17 @@ private slots:
             play->click();
             QVERIFY(QTest::qWaitFor([&] { return !play->isChecked(); }, 10000));
             QVERIFY(!worker->isPlaying());
+
+            // Back to the camera: it starts in the fusion mode, and the worker is
+            // told so (it was left showing events only).
+            QSignalSpy modes(w.get(), &MainWidget::signalSetViewerShowType);
+            openCamera(*w, kOmnira);
+            QCOMPARE(w->viewerType(), 2);
+            QCOMPARE(modes.count(), 1);
+            QCOMPARE(modes.last().first().value<vexadin::STREAM_TYPE>(), vexadin::STREAM_FUSION);
+            QVERIFY(pictures.next());
+            QVERIFY(pictures.next());
+            QVERIFY(census(pictures.last).other > 100000);
         }
 
         // A set whose video is damaged, or whose calibration is, says so.
