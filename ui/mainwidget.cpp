@@ -6,8 +6,8 @@
 #include "app/vxutils.h"
 #include "app/workerthread.h"
 #include "camera/cameraslist.h"
-#include "camera/dvscamera.h"
 #include "camera/calibrationjson.h"
+#include "camera/dvscamera.h"
 #include "camera/dvscameramanager.h"
 #include "camera/fusioncamera.h"
 #include "processing/recordingimportjob.h"
@@ -51,7 +51,7 @@
 namespace {
 
 const char *const kWebSite = "https://www.vexadin.example";
-// Older fusion firmware mis-times its frames against the events.
+// Fusion cameras with older firmware still open, with a warning to upgrade.
 const char *const kMinimumFusionFirmware = "Omnira_V1.7.2";
 
 const char *const kTitleBarNormalStyle =
@@ -142,15 +142,21 @@ struct MainWidget::CallbackGate {
     // Shared: a fusion camera's frame and event threads pass at the same time.
     std::shared_mutex mutex;
     MainWidget *window = nullptr;
+    // Turned away before the lock, so that closing never waits behind a steady
+    // stream of callbacks.
+    std::atomic<bool> open{true};
 
     template <typename F> void run(F &&f)
     {
+        if (!open.load())
+            return;
         std::shared_lock<std::shared_mutex> lock(mutex);
         if (window)
             f(window);
     }
     void close()
     {
+        open.store(false);
         std::unique_lock<std::shared_mutex> lock(mutex);
         window = nullptr;
     }
@@ -1510,9 +1516,12 @@ void MainWidget::stopManualRecording(bool notify)
     m_recording.store(false);
     wakeSleepers();
     ui->pb_record->setChecked(false);
-    const bool saved = m_dvsCamera               ? m_dvsCamera->stopRecording()
-                       : m_fusionCamera ? m_fusionCamera->stopRecording(vexadin::STREAM_FUSION)
-                                        : false;
+    // Only one camera is open at a time.
+    bool saved = false;
+    if (m_dvsCamera)
+        saved = m_dvsCamera->stopRecording();
+    else if (m_fusionCamera)
+        saved = m_fusionCamera->stopRecording(vexadin::STREAM_FUSION);
     stopRecordClock();
     if (notify && saved)
         emit signalShowLeftBottomTips(tr("Save file success!"), VxMessageType::Success, m_settings->outputRawFilePath);
