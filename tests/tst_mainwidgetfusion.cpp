@@ -414,6 +414,30 @@ private slots:
         QVERIFY(!dialogShown);
     }
 
+    void closingWhileRecordingFinishesTheSet()
+    {
+        const QString folder = m_out.filePath("closing");
+        QVERIFY(QDir().mkpath(folder));
+        AppSettings &settings = AppSettings::instance();
+        const QString saved = settings.outputRawFilePath;
+        settings.outputRawFilePath = folder;
+        {
+            auto w = liveWindow();
+            QVERIFY(w);
+            child<QPushButton>(*w, "pb_record")->click();
+            QVERIFY(w->isRecording());
+            QTest::qWait(1200);
+        }
+        settings.outputRawFilePath = saved;
+        // The camera finished all three files before it was shut down.
+        const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 3);
+        const QString base = folder + "/" + QFileInfo(files.first()).completeBaseName();
+        for (const char *extension : {".raw", ".mp4", ".json"})
+            QVERIFY2(QFileInfo(base + extension).size() > 0, extension);
+        QVERIFY(vxtest::checkedRecording(base + ".raw").ok);
+    }
+
     void recordedFusionSetReopensAndPlays()
     {
         const QString folder = AppSettings::instance().outputRawFilePath;
