@@ -465,14 +465,23 @@ struct RawFileReader::Impl {
     // lies after the recording.
     std::shared_ptr<std::vector<Event2D>> readWindow(Index &ix, uint64_t start, uint64_t duration)
     {
-        if (ix.empty() || start > ix.end())
-            return nullptr;
         auto out = std::make_shared<std::vector<Event2D>>();
-        if (duration == 0)
-            return out;
-        const uint64_t last = duration - 1 > ~uint64_t(0) - start ? ~uint64_t(0) : start + (duration - 1);
-        readClosed(ix, start, last, *out);
+        if (!readWindowInto(ix, start, duration, *out))
+            return nullptr;
         return out;
+    }
+
+    // out is cleared first; false (out empty) for a window past the recording.
+    bool readWindowInto(Index &ix, uint64_t start, uint64_t duration, std::vector<Event2D> &out)
+    {
+        out.clear();
+        if (ix.empty() || start > ix.end())
+            return false;
+        if (duration == 0)
+            return true;
+        const uint64_t last = duration - 1 > ~uint64_t(0) - start ? ~uint64_t(0) : start + (duration - 1);
+        readClosed(ix, start, last, out);
+        return true;
     }
 
     // Appends the events of the closed range [start, last] to out.
@@ -665,6 +674,22 @@ std::shared_ptr<std::vector<Event2D>> RawFileReader::readRange(uint64_t start, u
         reportFailure(DriverLogLevel::Warning, d->path + ": out of memory reading events");
     }
     return nullptr;
+}
+
+bool RawFileReader::readRangeInto(uint64_t start, uint64_t duration, std::vector<Event2D> &out)
+{
+    out.clear();
+    const auto ix = d->ensureIndex();
+    if (!ix)
+        return false;
+    try {
+        std::lock_guard<std::mutex> lock(d->cursorMutex);
+        return d->readWindowInto(*ix, start, duration, out);
+    } catch (const std::bad_alloc &) {
+        out.clear();
+        reportFailure(DriverLogLevel::Warning, d->path + ": out of memory reading events");
+    }
+    return false;
 }
 
 std::shared_ptr<std::vector<EventTriggerIn>> RawFileReader::readTriggers(uint64_t start, uint64_t duration)

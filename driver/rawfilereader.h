@@ -60,6 +60,10 @@ public:
     bool seek(uint64_t timestamp) override;
     std::shared_ptr<std::vector<Event2D>> readNext(uint64_t duration) override;
     std::shared_ptr<std::vector<Event2D>> readRange(uint64_t start, uint64_t duration) override;
+    // As readRange, into out (cleared first, its capacity kept): a reader called for
+    // every step of a live stream then does not allocate and fault in a new buffer
+    // each time. False, out empty, where readRange gives null.
+    bool readRangeInto(uint64_t start, uint64_t duration, std::vector<Event2D> &out);
     // Closed range [start, end], events and triggers, to a new recording with this header.
     // Refuses end < start, a range outside the recording, and outPath naming this file.
     // Writes to a temporary name in the output folder and renames on success only.

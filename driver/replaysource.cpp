@@ -117,8 +117,7 @@ void ReplaySource::refill(uint64_t f0, uint64_t f1)
     if (f0 > fileEnd_)
         return; // the pause between the recording's end and the next loop
     bufEnd_ = std::min(bufEnd_, fileEnd_ + 1);
-    if (auto events = reader_->readRange(f0, bufEnd_ - f0))
-        bufEvents_.swap(*events);
+    reader_->readRangeInto(f0, bufEnd_ - f0, bufEvents_);
     if (auto triggers = reader_->readTriggers(f0, bufEnd_ - f0))
         bufTriggers_.swap(*triggers);
 }

@@ -146,8 +146,16 @@
         <translation>RAW files (*.raw)</translation>
     </message>
     <message>
-        <source>Fusion recordings are not supported yet; only the events are shown.</source>
-        <translation>Fusion recordings are not supported yet; only the events are shown.</translation>
+        <source>The Omnira camera firmware needs to be upgraded!</source>
+        <translation>The Omnira camera firmware needs to be upgraded!</translation>
+    </message>
+    <message>
+        <source>Cannot open the fusion recording %1: its video or events cannot be read.</source>
+        <translation>Cannot open the fusion recording %1: its video or events cannot be read.</translation>
+    </message>
+    <message>
+        <source>The calibration file %1 cannot be read; the current calibration is used.</source>
+        <translation>The calibration file %1 cannot be read; the current calibration is used.</translation>
     </message>
     <message>
         <source>Event data from other tools (*.aedat *.aedat4 *.dat *.h5 *.hdf5 *.hdf *.txt *.csv)</source>

@@ -146,8 +146,16 @@
         <translation>RAW 文件 (*.raw)</translation>
     </message>
     <message>
-        <source>Fusion recordings are not supported yet; only the events are shown.</source>
-        <translation>暂不支持融合录制文件，仅显示事件。</translation>
+        <source>The Omnira camera firmware needs to be upgraded!</source>
+        <translation>Omnira 相机固件需要升级！</translation>
+    </message>
+    <message>
+        <source>Cannot open the fusion recording %1: its video or events cannot be read.</source>
+        <translation>无法打开融合录制文件 %1：其视频或事件无法读取。</translation>
+    </message>
+    <message>
+        <source>The calibration file %1 cannot be read; the current calibration is used.</source>
+        <translation>无法读取标定文件 %1，将使用当前标定参数。</translation>
     </message>
     <message>
         <source>Event data from other tools (*.aedat *.aedat4 *.dat *.h5 *.hdf5 *.hdf *.txt *.csv)</source>

@@ -483,11 +483,10 @@ private slots:
 
         QWidget *displayPanel = w->sidePanel(MainWidget::DisplayPanel);
         QVERIFY(displayPanel);
-        // The DVS panel comes with the window; the APS panel slot is still free.
+        // The DVS and APS panels come with the window, closed.
         QWidget *dvsPanel = w->sidePanel(MainWidget::DvsPanel);
-        QVERIFY(dvsPanel);
-        auto *apsPanel = new QWidget;
-        w->addSidePanel(MainWidget::ApsPanel, apsPanel);
+        QWidget *apsPanel = w->sidePanel(MainWidget::ApsPanel);
+        QVERIFY(dvsPanel && apsPanel);
         QVERIFY(display->isChecked());
         QVERIFY(displayPanel->isVisible() && !apsPanel->isVisible() && !dvsPanel->isVisible());
         QCOMPARE(frame->maximumWidth(), 500);
@@ -564,15 +563,25 @@ private slots:
         }
         QVERIFY(MainWidget::isFusionRecording(raw));
 
-        // Until fusion playback exists the event stream plays as a plain recording.
+        // It goes to the fusion worker; the event worker drops what it had. An
+        // empty video cannot play: said once the load ends.
         auto w = openWindow();
         QVERIFY(w);
         QSignalSpy tips(w.get(), &MainWidget::signalShowLeftBottomTips);
-        QVERIFY(openAndWait(*w, Recording{raw, m_plain.first, m_plain.last, {}}));
-        QCOMPARE(w->sourceMode(), int(MainWidget::RawRecording));
-        QCOMPARE(tips.count(), 1);
-        QCOMPARE(tips.last().at(1).value<VxMessageType>(), VxMessageType::Warning);
-        QVERIFY(pause(*w));
+        QSignalSpy rawOpens(w.get(), &MainWidget::signalOpenRawFile);
+        QSignalSpy fusionOpens(w.get(), &MainWidget::signalOpenFusionFile);
+        w->openRecording(raw);
+        QCOMPARE(w->sourceMode(), int(MainWidget::FusionRecording));
+        QCOMPARE(rawOpens.count(), 1);
+        QCOMPARE(rawOpens.last().at(0).toString(), QString());
+        QCOMPARE(fusionOpens.count(), 1);
+        QCOMPARE(fusionOpens.last().at(0).toString(), raw);
+        QTRY_COMPARE(tips.count(), 1);
+        QCOMPARE(tips.last().at(0).toString(),
+                 QString("Cannot open the fusion recording fusion.raw: its video or events cannot be read."));
+        QCOMPARE(tips.last().at(1).value<VxMessageType>(), VxMessageType::Error);
+        w->slotSaveAs();
+        QCOMPARE(tips.last().at(0).toString(), QString("Please open a raw file first."));
     }
 };
 

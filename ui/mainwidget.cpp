@@ -6,14 +6,19 @@
 #include "app/vxutils.h"
 #include "app/workerthread.h"
 #include "camera/cameraslist.h"
+#include "camera/calibrationjson.h"
 #include "camera/dvscamera.h"
 #include "camera/dvscameramanager.h"
+#include "camera/fusioncamera.h"
 #include "processing/recordingimportjob.h"
 #include "processing/vxeventprocessor.h"
+#include "processing/vxfusioncameradataprocessor.h"
+#include "ui/showcamerainfoui.h"
 #include "ui/vxcutrawfile.h"
 #include "ui/vxexportvideoui.h"
 #include "ui/vxgeneralsetting.h"
 #include "widgets/showimageform.h"
+#include "widgets/sidebarapssettingui.h"
 #include "widgets/sidebarcamerasettingui.h"
 #include "widgets/sidebardvssettingui.h"
 #include "widgets/vxfilepathreminderform.h"
@@ -46,6 +51,8 @@
 namespace {
 
 const char *const kWebSite = "https://www.vexadin.example";
+// Fusion cameras with older firmware still open, with a warning to upgrade.
+const char *const kMinimumFusionFirmware = "Omnira_V1.7.2";
 
 const char *const kTitleBarNormalStyle =
     "QWidget#widget_title_bar{border-top-left-radius:6px;border-top-right-radius:6px;"
@@ -100,6 +107,19 @@ QMenu#viewerSettingMenu::indicator:unchecked {
 }
 )";
 
+// Icon set of a view mode (STREAM_TYPE value): events, frames, both.
+const char *viewerTypeIcons(int type)
+{
+    switch (type) {
+    case vexadin::STREAM_DVS:
+        return "DVS";
+    case vexadin::STREAM_APS:
+        return "APS";
+    default:
+        return "Fusion";
+    }
+}
+
 QString viewerTypeStyle(const char *mode)
 {
     return QString("QPushButton#pb_viewer_type{image:url(:/img/assets/btn_playbar_%1.svg);border-radius:5px;}"
@@ -119,18 +139,25 @@ void repolish(QWidget *w)
 } // namespace
 
 struct MainWidget::CallbackGate {
-    std::mutex mutex;
+    // Shared: a fusion camera's frame and event threads pass at the same time.
+    std::shared_mutex mutex;
     MainWidget *window = nullptr;
+    // Turned away before the lock, so that closing never waits behind a steady
+    // stream of callbacks.
+    std::atomic<bool> open{true};
 
     template <typename F> void run(F &&f)
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        if (!open.load())
+            return;
+        std::shared_lock<std::shared_mutex> lock(mutex);
         if (window)
             f(window);
     }
     void close()
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        open.store(false);
+        std::unique_lock<std::shared_mutex> lock(mutex);
         window = nullptr;
     }
 };
@@ -165,6 +192,7 @@ MainWidget::MainWidget(QWidget *parent)
     m_texts.toggleStartEndPoint = tr("Toggle Start/End Point");
 
     m_settings = &AppSettings::instance();
+    m_fusionProcessor = new VxFusionCameraDataProcessor(m_settings);
     m_eventProcessor = new VxEventProcessor(m_settings);
     m_fileRecorder = new VxFileRecorder;
 
@@ -209,15 +237,26 @@ MainWidget::MainWidget(QWidget *parent)
             [processor = m_eventProcessor](uint32_t fps) { processor->setFps(int(fps)); });
     connect(displayPanel, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this,
             &MainWidget::setLiveAccumulationTime, Qt::DirectConnection);
+    connect(displayPanel, &SidebarCameraSettingUI::signalFpsChanged, m_fusionProcessor,
+            [processor = m_fusionProcessor](uint32_t fps) { processor->setFps(int(fps)); });
+    connect(displayPanel, &SidebarCameraSettingUI::signalCumulativeTimeChanged, m_fusionProcessor,
+            &VxFusionCameraDataProcessor::setAccTime);
+    auto *apsPanel = new SidebarApsSettingUI;
+    addSidePanel(ApsPanel, apsPanel);
+    connect(apsPanel, &SidebarApsSettingUI::signalManualCaliOffsetXY, m_fusionProcessor,
+            &VxFusionCameraDataProcessor::slotSetApsOffset);
+    connect(apsPanel, &SidebarApsSettingUI::signalApplyCaliOffset, m_fusionProcessor,
+            &VxFusionCameraDataProcessor::slotApplyOffset);
     auto *dvsPanel = new SidebarDvsSettingUI;
     addSidePanel(DvsPanel, dvsPanel);
     connect(dvsPanel, &SidebarDvsSettingUI::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
             Qt::QueuedConnection);
     on_pb_fold_setting_clicked(ui->pb_fold_setting->isChecked());
 
-    // The record and view-mode buttons only mean something with a camera.
+    // The record button only means something with a camera, the view mode with
+    // fusion data.
     ui->pb_record->setEnabled(false);
-    ui->pb_viewer_type->setStyleSheet(viewerTypeStyle("Fusion"));
+    ui->pb_viewer_type->setStyleSheet(viewerTypeStyle(viewerTypeIcons(m_viewerType)));
     ui->pb_viewer_type->setEnabled(false);
     // Step, stop, loop and the slider act on a recording only: greyed out
     // until one is open, so nothing looks usable that does nothing.
@@ -232,6 +271,7 @@ MainWidget::MainWidget(QWidget *parent)
     qRegisterMetaType<QPixmap>("QPixmap");
     qRegisterMetaType<QImage>("QImage");
     qRegisterMetaType<VxMessageType>("VxMessageType");
+    qRegisterMetaType<vexadin::STREAM_TYPE>("vexadin::STREAM_TYPE");
     qRegisterMetaType<uint64_t>("uint64_t");
 
     connect(this, SIGNAL(triggerEventsToShow()), this, SLOT(getEventsToShow()));
@@ -249,6 +289,7 @@ MainWidget::MainWidget(QWidget *parent)
     connect(m_fileRecorder, &VxFileRecorder::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
             Qt::QueuedConnection);
     connectEventProcessor();
+    connectFusionProcessor();
 }
 
 MainWidget::~MainWidget()
@@ -262,11 +303,16 @@ MainWidget::~MainWidget()
     if (m_recording.load())
         stopManualRecording(false);
     stopRecordClock();
+    if (m_fusionCamera && m_fusionCamera->isConnected())
+        m_fusionCamera->shutdown();
+    releaseFusionCamera();
     releaseDvsCamera();
 
     // Import threads report to this window: they end (cancelled) before it goes.
     for (const QPointer<RecordingImportJob> &job : std::as_const(m_importJobs))
         delete job.data();
+    delete m_fusionProcessor;
+    m_fusionProcessor = nullptr;
     delete m_eventProcessor;
     m_eventProcessor = nullptr;
     delete m_waitingWin;
@@ -316,6 +362,91 @@ void MainWidget::connectEventProcessor()
     connect(m_waitingWin, &WaitingWin::cancelRequested, p, &VxEventProcessor::slotCancelJobs);
 }
 
+void MainWidget::connectFusionProcessor()
+{
+    VxFusionCameraDataProcessor *p = m_fusionProcessor;
+    ShowImageForm *view = ui->widget_show_image;
+    connect(p, &VxFusionCameraDataProcessor::signalStartTimeStamp, m_slider, &VxThreeHandleSlider::setMinimum);
+    connect(p, &VxFusionCameraDataProcessor::signalEndTimeStamp, m_slider, &VxThreeHandleSlider::setMaximum);
+    // The worker emits both on the GUI thread.
+    connect(p, &VxFusionCameraDataProcessor::signalPalyFileFinished, ui->pb_play,
+            [this] { ui->pb_play->setChecked(false); }, Qt::DirectConnection);
+    connect(p, &VxFusionCameraDataProcessor::signalPlayStatus, ui->pb_play, &QPushButton::setChecked,
+            Qt::DirectConnection);
+    connect(p, &VxFusionCameraDataProcessor::signalFusionPixMap, view,
+            [view](QPixmap pixmap) { view->showPixMap(&pixmap); });
+    connect(p, &VxFusionCameraDataProcessor::signalFusionImage, view, &ShowImageForm::slotShowImage,
+            Qt::QueuedConnection);
+    connect(p, &VxFusionCameraDataProcessor::signalTimeStamp, this, &MainWidget::showTimeStamp, Qt::QueuedConnection);
+    connect(p, &VxFusionCameraDataProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
+    // Queued like the range signals from the loading thread, so they arrive in order.
+    connect(p, &VxFusionCameraDataProcessor::signalEndTimeStamp, this, [this] { m_fusionRangeLoaded = true; },
+            Qt::QueuedConnection);
+    connect(p, &VxFusionCameraDataProcessor::signalLoadingStatus, this, &MainWidget::fusionLoadStatus,
+            Qt::QueuedConnection);
+    connect(ui->pb_play, &QPushButton::toggled, p, &VxFusionCameraDataProcessor::slotPlaybackCtrl,
+            Qt::QueuedConnection);
+    connect(ui->pb_prv, &QPushButton::pressed, p, &VxFusionCameraDataProcessor::preFrame);
+    connect(ui->pb_next, &QPushButton::pressed, p, &VxFusionCameraDataProcessor::nextFrame);
+    connect(ui->pb_stop, &QPushButton::pressed, p, &VxFusionCameraDataProcessor::slotPlaybackReset);
+    connect(ui->pb_loop, &QPushButton::toggled, p, &VxFusionCameraDataProcessor::slotSetReplayFlag);
+    connect(m_slider, &VxThreeHandleSlider::centerValueMove, p, &VxFusionCameraDataProcessor::setPlayPos);
+    connect(m_slider, &VxThreeHandleSlider::centerValueTrackClick, p, &VxFusionCameraDataProcessor::setPlayPos);
+    connect(m_slider, &VxThreeHandleSlider::lowerValueChanged, p, &VxFusionCameraDataProcessor::slotSetLowerTimeStamp);
+    connect(m_slider, &VxThreeHandleSlider::upperValueChanged, p, &VxFusionCameraDataProcessor::slotSetUpperTimeStamp);
+    connect(this, SIGNAL(signalSetViewerShowType(vexadin::STREAM_TYPE)), p,
+            SLOT(slotSetViewerType(vexadin::STREAM_TYPE)));
+    connect(this, &MainWidget::signalOpenFusionFile, p, &VxFusionCameraDataProcessor::slotReadFusionFile);
+    connect(p, &VxFusionCameraDataProcessor::signalShowLeftBottomTips, this, &MainWidget::slotShowLeftBottomTips,
+            Qt::QueuedConnection);
+}
+
+void MainWidget::fusionLoadStatus(bool loading)
+{
+    if (loading) {
+        m_fusionLoading = true;
+        m_fusionRangeLoaded = false;
+        return;
+    }
+    if (!m_fusionLoading)
+        return;
+    m_fusionLoading = false;
+    // The worker only logs which file failed; the user learns that nothing will play.
+    if (!m_fusionRangeLoaded && m_sourceMode == FusionRecording)
+        emit signalShowLeftBottomTips(
+            tr("Cannot open the fusion recording %1: its video or events cannot be read.")
+                .arg(QFileInfo(m_fusionLoadingPath).fileName()),
+            VxMessageType::Error, QString());
+}
+
+void MainWidget::checkFusionCalibrationFile(const QString &rawPath)
+{
+    const QFileInfo info(rawPath);
+    const QString json = QString("%1/%2.json").arg(info.path(), info.completeBaseName());
+    if (!QFileInfo::exists(json))
+        return;
+    vexadin::CalibratorParameters params;
+    if (vexadin::jsonFileToParam(json.toLocal8Bit().toStdString(), params))
+        return;
+    qWarning() << "Calibration file not usable, the current calibration stays:" << json;
+    emit signalShowLeftBottomTips(
+        tr("The calibration file %1 cannot be read; the current calibration is used.").arg(QFileInfo(json).fileName()),
+        VxMessageType::Warning, QString());
+}
+
+void MainWidget::setViewerType(int type)
+{
+    m_viewerType = type;
+    ui->pb_viewer_type->setStyleSheet(viewerTypeStyle(viewerTypeIcons(type)));
+    emit signalSetViewerShowType(vexadin::STREAM_TYPE(type));
+}
+
+void MainWidget::on_pb_viewer_type_clicked()
+{
+    const int next = m_viewerType < 0 || m_viewerType >= 2 ? 0 : m_viewerType + 1;
+    setViewerType(next);
+}
+
 QMenu *MainWidget::createPopupMenu()
 {
     auto *menu = new QMenu(this);
@@ -336,14 +467,14 @@ void MainWidget::buildMenus()
     file->addAction(m_texts.quit);
     ui->pb_menu_file->setMenu(file);
 
-    // "Camera Info" belongs to the fusion camera and acts once that exists.
     QMenu *device = createPopupMenu();
     // Queued: the camera list opens once the menu has closed, so the menu button
     // does not keep the pressed look of a popup that a modal dialog replaced.
     connect(device->addAction(m_texts.openCamera), &QAction::triggered, this, &MainWidget::slotOpenCamera,
             Qt::QueuedConnection);
     device->addSeparator();
-    device->addAction(m_texts.cameraInfo);
+    connect(device->addAction(m_texts.cameraInfo), &QAction::triggered, this, &MainWidget::slotShowCameraInfo,
+            Qt::QueuedConnection);
     ui->pb_menu_device->setMenu(device);
 
     QMenu *setting = createPopupMenu();
@@ -650,19 +781,27 @@ void MainWidget::openRecording(const QString &path)
     if (m_recording.load())
         stopManualRecording(true);
     releaseDvsCamera();
+    releaseFusionCamera();
     ui->pb_record->setEnabled(false);
     m_settings->inputRawFilePath = QFileInfo(path).path();
 
-    // Fusion recordings need the fusion worker, which this window does not
-    // have yet: their event stream is a plain recording and plays as one.
+    // Each worker hears the path of the recording it plays and an empty path,
+    // which makes it drop what it had.
     if (isFusionRecording(path)) {
-        qDebug() << "fusion recording opened as plain event recording:" << path;
-        emit signalShowLeftBottomTips(tr("Fusion recordings are not supported yet; only the events are shown."),
-                                      VxMessageType::Warning);
+        m_sourceMode = FusionRecording;
+        checkFusionCalibrationFile(path);
+        m_fusionLoadingPath = path;
+        emit signalOpenRawFile(QString());
+        emit signalOpenFusionFile(path);
+    } else {
+        m_sourceMode = RawRecording;
+        emit signalOpenRawFile(path);
+        emit signalOpenFusionFile(QString());
     }
-    m_sourceMode = RawRecording;
-    emit signalOpenRawFile(path);
+    ui->pb_viewer_type->setEnabled(m_sourceMode == FusionRecording);
 
+    if (auto *aps = qobject_cast<SidebarApsSettingUI *>(m_sidePanels[ApsPanel]))
+        aps->resetApsUI();
     if (auto *dvs = qobject_cast<SidebarDvsSettingUI *>(m_sidePanels[DvsPanel]))
         dvs->clearToolUI();
     if (auto *display = qobject_cast<SidebarCameraSettingUI *>(m_sidePanels[DisplayPanel]))
@@ -948,6 +1087,7 @@ void MainWidget::slotOpenCamera()
         if (m_recording.load())
             stopManualRecording(true);
         emit signalOpenRawFile(QString());
+        emit signalOpenFusionFile(QString());
         qDebug() << "Select camera: " << QString::fromLocal8Bit(chosen.serial.c_str())
                  << " product: " << QString::fromLocal8Bit(chosen.product.c_str());
         m_sourceMode = sourceModeForProduct(chosen.product);
@@ -967,15 +1107,21 @@ void MainWidget::slotOpenCamera()
         m_cameraHandover.load(std::memory_order_acquire);
     }
 
-    if (m_sourceMode == LiveDvs) {
-        m_viewerType = 0;
-        ui->pb_viewer_type->setStyleSheet(viewerTypeStyle("DVS"));
-    } else if (m_sourceMode == LiveFusion) {
-        m_viewerType = 2;
-        ui->pb_viewer_type->setStyleSheet(viewerTypeStyle("Fusion"));
-    }
+    if (m_sourceMode == LiveDvs)
+        setViewerType(vexadin::STREAM_DVS);
+    else if (m_sourceMode == LiveFusion)
+        setViewerType(vexadin::STREAM_FUSION);
     ui->pb_record->setEnabled(m_sourceMode == LiveDvs || m_sourceMode == LiveFusion);
+    ui->pb_viewer_type->setEnabled(m_sourceMode == LiveFusion && m_fusionCamera);
     setupCameraPanels();
+    if (auto *aps = qobject_cast<SidebarApsSettingUI *>(m_sidePanels[ApsPanel])) {
+        if (m_sourceMode == LiveFusion && m_fusionCamera) {
+            aps->setApsToolUI(m_fusionCamera->getTool(vexadin::TOOL_APS));
+            aps->setManualCalibrationUI();
+        } else if (m_sourceMode == LiveDvs) {
+            aps->resetApsUI();
+        }
+    }
     if (auto *display = qobject_cast<SidebarCameraSettingUI *>(m_sidePanels[DisplayPanel]))
         display->setSlowRateEnabled(false);
 }
@@ -1000,6 +1146,9 @@ bool MainWidget::openCameraOfMode(const std::string &serial)
 {
     switch (m_sourceMode) {
     case LiveDvs: {
+        // One camera at a time: a fusion camera left open would keep its threads
+        // and its tools in the panels.
+        releaseFusionCamera();
         releaseDvsCamera();
         std::shared_ptr<vexadin::DvsCamera> camera = m_cameraManager->openCamera(serial);
         if (!camera)
@@ -1015,11 +1164,76 @@ bool MainWidget::openCameraOfMode(const std::string &serial)
         return true;
     }
     case LiveFusion:
-        // Fusion cameras open through the fusion worker, which this window does not have yet.
-        return false;
+        return openFusionCamera(serial);
     default:
         return true; // unknown product: nothing is opened
     }
+}
+
+bool MainWidget::fusionFirmwareUpToDate(const std::string &firmware)
+{
+    return isVersionAtLeast(QString::fromStdString(firmware), QString::fromLatin1(kMinimumFusionFirmware));
+}
+
+bool MainWidget::openFusionCamera(const std::string &serial)
+{
+    m_fusionProcessor->clear();
+    releaseFusionCamera();
+    releaseDvsCamera();
+    qDebug() << "Open fusion camera.";
+    std::shared_ptr<vexadin::FusionCamera> camera = m_cameraManager->openFusionCamera(serial);
+    if (!camera)
+        return false;
+    m_firmwareVersion = camera->getFirmwareVersion();
+    if (!fusionFirmwareUpToDate(m_firmwareVersion)) {
+        qDebug() << "The Omnira camera firmware needs to be upgraded!";
+        emit signalShowLeftBottomTips(tr("The Omnira camera firmware needs to be upgraded!"), VxMessageType::Warning,
+                                      QString());
+    }
+    vexadin::CalibratorParameters params;
+    if (camera->getCalibration(params))
+        m_fusionProcessor->loadCalibrationParam(params);
+
+    // The camera cannot drop its callbacks: they pass the gate, which the
+    // destructor closes before the worker goes.
+    const std::shared_ptr<CallbackGate> gate = m_callbackGate;
+    camera->setStatisticInfoCallback([gate](vexadin::VxStatisticInfo info) {
+        gate->run([&info](MainWidget *w) { w->onStatistics(info); });
+    });
+    camera->addApsFrameCallback([gate](vexadin::ApsFrame frame) {
+        gate->run([&frame](MainWidget *w) { w->m_fusionProcessor->addApsData(std::move(frame)); });
+    });
+    camera->addEventsCallback([gate](const vexadin::Event2D *begin, const vexadin::Event2D *end) {
+        gate->run([begin, end](MainWidget *w) {
+            w->m_fusionProcessor->accumulateEvents(begin, end);
+            w->m_fusionProcessor->addDvsData(begin, end);
+        });
+    });
+    camera->addTriggerInCallback([gate](const vexadin::EventTriggerIn &signal) {
+        gate->run([&signal](MainWidget *w) { w->m_fusionProcessor->addSyncSignal(signal); });
+    });
+    m_fusionCamera = camera;
+    m_fusionProcessor->setCamera(camera);
+    return true;
+}
+
+void MainWidget::releaseFusionCamera()
+{
+    if (!m_fusionCamera)
+        return;
+    m_fusionProcessor->setCamera(nullptr);
+    m_fusionCamera.reset();
+    // Pairs half made with the old camera's data must not meet the next camera's.
+    m_fusionProcessor->clear();
+}
+
+void MainWidget::slotShowCameraInfo()
+{
+    if (!m_fusionCamera)
+        return;
+    ShowCameraInfoUI dialog(nullptr);
+    dialog.setCameraInfo(m_fusionCamera->getDescription(), m_firmwareVersion);
+    dialog.exec();
 }
 
 void MainWidget::startOpenedCamera()
@@ -1079,9 +1293,7 @@ void MainWidget::on_pb_play_clicked(bool checked)
         playDvsCamera(checked);
         break;
     case LiveFusion:
-        // No fusion camera can be open yet (see openCameraTask).
-        qDebug() << "Please connect camera first.";
-        ui->pb_play->setChecked(false);
+        playFusionCamera(checked);
         break;
     default:
         break; // recordings play through toggled(); without a source there is nothing to do
@@ -1114,6 +1326,33 @@ void MainWidget::playDvsCamera(bool start)
     m_streaming.store(true);
     m_liveThread = std::thread(&MainWidget::liveLoop, this, m_dvsCamera);
     ui->pb_play->setChecked(true);
+}
+
+void MainWidget::playFusionCamera(bool start)
+{
+    if (!m_fusionCamera || !m_fusionCamera->isConnected()) {
+        qDebug() << "Please connect camera first.";
+        ui->pb_play->setChecked(false);
+        return;
+    }
+    if (start) {
+        m_streaming.store(true);
+        // A refused start would leave the button in its pause look over a still camera.
+        if (!m_fusionCamera->start(vexadin::STREAM_FUSION)) {
+            m_streaming.store(false);
+            qDebug() << "Please check the camera connection.";
+            ui->pb_play->setChecked(false);
+            return;
+        }
+        ui->pb_play->setChecked(true);
+        qDebug() << "Fusion camera start";
+        return;
+    }
+    m_fusionCamera->stop(vexadin::STREAM_FUSION);
+    m_streaming.store(false);
+    ui->pb_play->setChecked(false);
+    qDebug() << "Fusion camera stop.";
+    m_fusionProcessor->clear();
 }
 
 void MainWidget::liveLoop(std::shared_ptr<vexadin::DvsCamera> camera)
@@ -1203,8 +1442,7 @@ void MainWidget::on_pb_record_clicked()
     if (m_sourceMode == LiveDvs) {
         recordDvsCamera();
     } else if (m_sourceMode == LiveFusion) {
-        qDebug() << "Please connect camera first.";
-        ui->pb_record->setChecked(false);
+        recordFusionCamera();
     }
     if (m_recording.load())
         startRecordClock();
@@ -1243,12 +1481,47 @@ void MainWidget::recordDvsCamera()
     ui->pb_record->setChecked(true);
 }
 
+void MainWidget::recordFusionCamera()
+{
+    if (!m_fusionCamera || !m_fusionCamera->isConnected()) {
+        qDebug() << "Please connect camera first.";
+        ui->pb_record->setChecked(false);
+        if (m_recording.load())
+            stopManualRecording(true);
+        return;
+    }
+    if (m_recording.load()) {
+        qDebug() << "stop recording";
+        stopManualRecording(true);
+        return;
+    }
+    qDebug() << "start recording...";
+    // The camera writes name.raw, name.mp4 and name.json into the folder.
+    const QString name = QString::fromLocal8Bit(m_fusionCamera->getDescription().serial.c_str())
+                         + QDateTime::currentDateTime().toString("_yyyyMMdd_HHmmss");
+    if (!m_fusionCamera->startRecording(m_settings->outputRawFilePath.toLocal8Bit().toStdString(),
+                                        name.toLocal8Bit().toStdString(), vexadin::STREAM_FUSION)) {
+        qDebug() << "recording not started: " << name;
+        ui->pb_record->setChecked(false);
+        emit signalShowLeftBottomTips(tr("Recording could not be started."), VxMessageType::Error,
+                                      m_settings->outputRawFilePath);
+        return;
+    }
+    m_recording.store(true);
+    ui->pb_record->setChecked(true);
+}
+
 void MainWidget::stopManualRecording(bool notify)
 {
     m_recording.store(false);
     wakeSleepers();
     ui->pb_record->setChecked(false);
-    const bool saved = m_dvsCamera && m_dvsCamera->stopRecording();
+    // Only one camera is open at a time.
+    bool saved = false;
+    if (m_dvsCamera)
+        saved = m_dvsCamera->stopRecording();
+    else if (m_fusionCamera)
+        saved = m_fusionCamera->stopRecording(vexadin::STREAM_FUSION);
     stopRecordClock();
     if (notify && saved)
         emit signalShowLeftBottomTips(tr("Save file success!"), VxMessageType::Success, m_settings->outputRawFilePath);
@@ -1294,7 +1567,9 @@ std::shared_ptr<vexadin::CameraTool> MainWidget::cameraTool(vexadin::ToolType ty
 {
     if (m_sourceMode == LiveDvs && m_dvsCamera)
         return m_dvsCamera->getTool(type);
-    return nullptr; // the fusion camera's tools come with the fusion camera
+    if (m_sourceMode == LiveFusion && m_fusionCamera)
+        return m_fusionCamera->getTool(type);
+    return nullptr;
 }
 
 MainWidget::CameraTools MainWidget::cameraTools() const

@@ -3,6 +3,7 @@
 #include "app/vxmessagetype.h"
 #include "camera/event2d.h"
 #include "camera/eventtriggerin.h"
+#include "camera/streamtype.h"
 #include "camera/tooltype.h"
 #include "camera/vxstatisticinfo.h"
 
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,10 +27,12 @@ class AppSettings;
 class QAction;
 class QMenu;
 class RecordingImportJob;
+class SidebarApsSettingUI;
 class VxCutRawFile;
 class VxEventProcessor;
 class VxExportVideoUI;
 class VxFileRecorder;
+class VxFusionCameraDataProcessor;
 class VxThreeHandleSlider;
 class VxWindowAgent;
 class WaitingWin;
@@ -41,18 +45,21 @@ namespace vexadin {
 class CameraTool;
 class DvsCamera;
 class DvsCameraManager;
+class FusionCamera;
 } // namespace vexadin
 
 // The application's only top-level window: a frameless window with its own
 // title bar and menus, a side area for the settings panels and the main frame
 // with the information line, the image view, the playback bar and the status
 // bar. It owns the camera manager, the open camera, the playback worker and
-// the recorder, and wires them to the controls; the source mode decides what
-// the play, record and file commands mean.
+// the fusion worker (fusion camera and fusion recordings), the recorder, and
+// wires them to the controls; the source mode decides what the play, record
+// and file commands mean.
 //
 // Threads: the live loop (reads a DVS camera's batches and accumulates them),
 // the recording clock, the camera-opening task, and the camera's own callback
-// threads (statistics, trigger-in). They reach the widgets only through queued
+// threads (statistics, trigger-in; a fusion camera's frames and events, which
+// go straight to the fusion worker). They reach the widgets only through queued
 // signals; all are ended before the window goes.
 class MainWidget : public QWidget
 {
@@ -96,6 +103,9 @@ public:
 
     // The window's mode for a camera's product: exact, case-sensitive names.
     static int sourceModeForProduct(const std::string &product);
+    // True when a fusion camera's firmware text names version 1.7.2 or later;
+    // a text without a version fails (and is logged).
+    static bool fusionFirmwareUpToDate(const std::string &firmware);
 
     // Opens the chosen camera and wires it; runs on the opening thread while the
     // waiting window blocks the GUI.
@@ -108,6 +118,10 @@ public:
     bool isStreaming() const { return m_streaming.load(); }
     bool isRecording() const { return m_recording.load(); }
     std::shared_ptr<vexadin::DvsCamera> dvsCamera() const { return m_dvsCamera; }
+    std::shared_ptr<vexadin::FusionCamera> fusionCamera() const { return m_fusionCamera; }
+    const std::string &firmwareVersion() const { return m_firmwareVersion; }
+    int viewerType() const { return m_viewerType; }
+    VxFusionCameraDataProcessor *fusionProcessor() const { return m_fusionProcessor; }
     VxFileRecorder *fileRecorder() const { return m_fileRecorder; }
     VxThreeHandleSlider *timeSlider() const { return m_slider; }
     VxEventProcessor *eventProcessor() const { return m_eventProcessor; }
@@ -135,6 +149,8 @@ signals:
                                   QString file_path = QString());
     void signalPlaybackReset();
     void signalOpenRawFile(QString);
+    void signalOpenFusionFile(QString);
+    void signalSetViewerShowType(vexadin::STREAM_TYPE);
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalRecByTime(uint32_t seconds, QString path);
@@ -145,6 +161,7 @@ signals:
 
 public slots:
     void slotOpenCamera();
+    void slotShowCameraInfo();
     void initDvsCameraSettings();
     void on_pb_play_clicked(bool checked);
     void on_pb_record_clicked();
@@ -177,6 +194,7 @@ private slots:
     void on_pb_fold_aps_setting_clicked(bool checked);
     void on_pb_fold_general_setting_clicked();
     void on_pb_viewer_setting_clicked(bool checked);
+    void on_pb_viewer_type_clicked();
     void showStatisticsText(QString bandwidth, QString events);
     void startOpenedCamera();
 
@@ -216,6 +234,15 @@ private:
     void buildMenus();
     void attachToolTips();
     void connectEventProcessor();
+    void connectFusionProcessor();
+    // Sets the view mode and its icons; the fusion worker is told too, so the
+    // button never shows another mode than the pictures.
+    void setViewerType(int type);
+    // A fusion recording whose load ended without a range could not be read.
+    void fusionLoadStatus(bool loading);
+    // A recording's calibration file that is there but unusable is reported; the
+    // worker then keeps its calibration.
+    void checkFusionCalibrationFile(const QString &rawPath);
     void showSidePanel(SidePanel which, bool show);
     void setRecordingControlsEnabled(bool en);
     bool askUser(const QString &message, const QString &acceptText, const QString &rejectText);
@@ -225,6 +252,12 @@ private:
     bool openCameraOfMode(const std::string &serial);
     void playDvsCamera(bool start);
     void recordDvsCamera();
+    void playFusionCamera(bool start);
+    void recordFusionCamera();
+    // Opens the fusion camera and hands it to the fusion worker; false when it cannot be opened.
+    bool openFusionCamera(const std::string &serial);
+    // Forgets the fusion camera (the worker's reference too); callbacks end with it.
+    void releaseFusionCamera();
     void liveLoop(std::shared_ptr<vexadin::DvsCamera> camera);
     void stopLiveThread();
     // Sleeps until the deadline; false (early) once `keepGoing` turns false.
@@ -257,6 +290,11 @@ private:
     WaitingWin *m_waitingWin = nullptr;
     VxThreeHandleSlider *m_slider = nullptr;
     VxEventProcessor *m_eventProcessor = nullptr;
+    VxFusionCameraDataProcessor *m_fusionProcessor = nullptr;
+    // A fusion recording is loading and its range has (not yet) arrived.
+    bool m_fusionLoading = false;
+    bool m_fusionRangeLoaded = false;
+    QString m_fusionLoadingPath;
     QWidget *m_sidePanels[3] = {nullptr, nullptr, nullptr};
     // Toasts have no parent and delete themselves after a few seconds; the
     // ones still alive go with the window.
@@ -267,6 +305,8 @@ private:
     // while the GUI thread only runs the waiting window; threads take copies.
     std::unique_ptr<vexadin::DvsCameraManager> m_cameraManager;
     std::shared_ptr<vexadin::DvsCamera> m_dvsCamera;
+    std::shared_ptr<vexadin::FusionCamera> m_fusionCamera;
+    std::string m_firmwareVersion;
     std::shared_ptr<CallbackGate> m_callbackGate;
     // Released by the opening task when it is done with the camera fields, acquired
     // by the GUI thread before it uses them again (the event queue's own locking

@@ -239,11 +239,15 @@ TEST(RawFormatRoundTrip, ReadRangeIsHalfOpen)
 
     auto r = openReader(f.path);
     ASSERT_TRUE(r);
+    std::vector<Event2D> reused(5, Event2D(7, 7, 1, 1));
     for (uint64_t start : {0ull, 999ull, 1000ull, 1001ull, 9700ull, 9800ull, 55555ull, 199999ull, 200000ull}) {
         for (uint64_t duration : {1ull, 100ull, 101ull, 9700ull, 33333ull, 1000000ull}) {
             auto got = r->readRange(start, duration);
             ASSERT_TRUE(got);
             EXPECT_EQ(*got, inRange(events, start, start + duration - 1)) << start << " + " << duration;
+            // The reusing variant replaces what the buffer held, never appends to it.
+            ASSERT_TRUE(r->readRangeInto(start, duration, reused));
+            EXPECT_EQ(reused, *got) << start << " + " << duration;
         }
     }
     auto zero = r->readRange(5000, 0);
@@ -251,6 +255,8 @@ TEST(RawFormatRoundTrip, ReadRangeIsHalfOpen)
     EXPECT_TRUE(zero->empty());
     auto past = r->readRange(200001, 1000);
     EXPECT_TRUE(!past || past->empty());
+    EXPECT_FALSE(r->readRangeInto(200001, 1000, reused));
+    EXPECT_TRUE(reused.empty());
 }
 
 TEST(RawFormatRoundTrip, ReadNextContinuesFromSeek)
