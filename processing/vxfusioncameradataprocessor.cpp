@@ -486,12 +486,30 @@ bool VxFusionCameraDataProcessor::renderFusionFrame()
 
 void VxFusionCameraDataProcessor::postPlayStatus(bool playing)
 {
-    if (QThread::currentThread() == thread())
+    if (QThread::currentThread() == thread()) {
         emit signalPlayStatus(playing);
-    else
-        // By name, not with a functor: the queued call then carries only its argument,
-        // no slot object whose last reference may drop on either thread.
-        QMetaObject::invokeMethod(this, "signalPlayStatus", Qt::QueuedConnection, Q_ARG(bool, playing));
+        return;
+    }
+    // The value travels under our own lock, in order; the queued call carries no
+    // argument (nor a slot object whose last reference may drop on either thread).
+    {
+        std::lock_guard<std::mutex> lock(posted_mutex_);
+        posted_play_status_.push_back(playing);
+    }
+    QMetaObject::invokeMethod(this, "emitPostedPlayStatus", Qt::QueuedConnection);
+}
+
+void VxFusionCameraDataProcessor::emitPostedPlayStatus()
+{
+    bool playing = false;
+    {
+        std::lock_guard<std::mutex> lock(posted_mutex_);
+        if (posted_play_status_.empty())
+            return;
+        playing = posted_play_status_.front();
+        posted_play_status_.pop_front();
+    }
+    emit signalPlayStatus(playing);
 }
 
 void VxFusionCameraDataProcessor::postFileFinished()

@@ -23,6 +23,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -130,6 +131,7 @@ private:
     void joinLoading();
     // Emits on the GUI thread (the window's play button is connected directly).
     void postPlayStatus(bool playing);
+    Q_INVOKABLE void emitPostedPlayStatus();
     void postFileFinished();
     uint64_t apsToEventTime(uint64_t apsTime) const;
     uint64_t eventToApsTime(uint64_t eventTime) const;
@@ -186,6 +188,8 @@ private:
     std::atomic<bool> loading_{false};
     std::atomic<bool> cancel_loading_{false};
     std::thread loading_thread_;
+    std::mutex posted_mutex_;
+    std::deque<bool> posted_play_status_; // play status posted to the GUI thread; under posted_mutex_
     std::mutex pacing_mutex_; // lets a pause cut the tick's sleep short
     std::condition_variable pacing_wake_;
     std::unique_ptr<DvsApsFusionProccessor> fusion_processor_;
