@@ -5,11 +5,6 @@
 
 using vexadin::ApsFrame;
 
-namespace {
-// Buffers kept for reuse beyond the queue: the one being decoded into and one handed back.
-constexpr size_t kSpareBuffers = 2;
-} // namespace
-
 ApsFramePrefetcher::ApsFramePrefetcher(size_t depth) : depth_(std::max<size_t>(depth, 1)) {}
 
 ApsFramePrefetcher::~ApsFramePrefetcher()
@@ -17,7 +12,7 @@ ApsFramePrefetcher::~ApsFramePrefetcher()
     stop();
 }
 
-void ApsFramePrefetcher::start(std::shared_ptr<vexadin::ApsFileReader> reader)
+void ApsFramePrefetcher::start(std::shared_ptr<vexadin::ApsFileReader> reader, const ApsFrame &firstFrame)
 {
     stop();
     if (!reader)
@@ -25,6 +20,8 @@ void ApsFramePrefetcher::start(std::shared_ptr<vexadin::ApsFileReader> reader)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         reader_ = std::move(reader);
+        if (!firstFrame.isEmpty() && firstFrame.getFrameNumber() == 0)
+            head_.push_back(firstFrame);
         ended_ = false;
         held_ = false;
         quit_ = false;
@@ -95,8 +92,10 @@ void ApsFramePrefetcher::decodeLoop()
 
 void ApsFramePrefetcher::recycle(ApsFrame &&frame)
 {
-    // A buffer still shared (a kept first frame) would not be decoded into anyway.
-    if (frame.ownsBufferAlone() && spare_.size() < kSpareBuffers)
+    // Kept rather than freed: a fresh 4K buffer costs thousands of page faults when it is
+    // first written, longer than a decode. A buffer still shared (a kept first frame)
+    // would not be decoded into anyway.
+    if (frame.ownsBufferAlone() && spare_.size() < depth_)
         spare_.push_back(std::move(frame));
     else
         frame = ApsFrame();

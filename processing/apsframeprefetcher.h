@@ -35,8 +35,10 @@ public:
     ApsFramePrefetcher &operator=(const ApsFramePrefetcher &) = delete;
 
     // Starts decoding ahead from the reader's current position; the reader must not be
-    // used elsewhere until stop(). A running decoder is stopped first.
-    void start(std::shared_ptr<vexadin::ApsFileReader> reader);
+    // used elsewhere until stop(). A running decoder is stopped first. `firstFrame`, when
+    // the caller has already read the video's first frame, is kept for rewinds.
+    void start(std::shared_ptr<vexadin::ApsFileReader> reader,
+               const vexadin::ApsFrame &firstFrame = vexadin::ApsFrame());
     // Stops and joins the decoder, drops its frames and lets the reader go. Reads
     // still waiting for a frame answer false; none may start on another thread meanwhile.
     void stop();

@@ -378,7 +378,7 @@ void VxFusionCameraDataProcessor::loadingTask()
     emit signalTimeStamp(start);
     qDebug() << "fusion file start : " << start << "fusion_file_end_timestamp_: " << last << "time base: " << start;
     // From here on the frames are decoded ahead; the reader is the prefetcher's.
-    aps_frames_.start(aps_reader_);
+    aps_frames_.start(aps_reader_, read_frame_);
     // Cleared before the play status goes out: the window answers it with a play
     // command, which must not find the load still running.
     endLoad();

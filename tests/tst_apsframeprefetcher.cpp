@@ -59,7 +59,7 @@ private slots:
         QVERIFY(plain->readNextFrame(want));
         QVERIFY(ahead->readNextFrame(got));
         ApsFramePrefetcher prefetcher(3);
-        prefetcher.start(ahead);
+        prefetcher.start(ahead, got);
         QVERIFY(prefetcher.isRunning());
 
         enum Op { Next, At, Rewind };
@@ -79,7 +79,7 @@ private slots:
             {Next, 0, "next after a far seek"},
             {At, m_stamps[10], "back"},
             {Next, 0, "next after going back"},
-            {Rewind, 0, "first rewind (decodes the start again)"},
+            {Rewind, 0, "first rewind (kept first frame, decodes the next ones again)"},
             {Next, 0, "first frame"},
             {Next, 0, "second frame"},
             {Next, 0, "third frame"},
