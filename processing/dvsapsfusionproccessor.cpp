@@ -2,6 +2,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 using vexadin::ApsFrame;
@@ -41,9 +43,35 @@ std::shared_ptr<DvsApsFusionProccessor::Batch> DvsApsFusionProccessor::freshBatc
     return batch;
 }
 
+ApsFrame DvsApsFusionProccessor::copyOf(const ApsFrame &frame)
+{
+    std::lock_guard<std::mutex> lock(copy_mutex_);
+    for (ApsFrame &pooled : copy_pool_) {
+        if (pooled.getWidth() != frame.getWidth() || pooled.getHeight() != frame.getHeight() ||
+            !pooled.ownsBufferAlone())
+            continue;
+        std::memcpy(pooled.data(), frame.data(), frame.getDataSize());
+        pooled.setFrameNumber(frame.getFrameNumber());
+        pooled.setTimestamp(frame.getTimestamp());
+        return pooled;
+    }
+    ApsFrame copy = frame.clone();
+    if (copy.isEmpty())
+        return copy;
+    // Frames of another size (a camera changed its frame size) are not reused again.
+    copy_pool_.erase(std::remove_if(copy_pool_.begin(), copy_pool_.end(),
+                                    [&](const ApsFrame &f) {
+                                        return f.getWidth() != copy.getWidth() || f.getHeight() != copy.getHeight();
+                                    }),
+                     copy_pool_.end());
+    if (copy_pool_.size() < kFrameCopyPool)
+        copy_pool_.push_back(copy);
+    return copy;
+}
+
 void DvsApsFusionProccessor::addApsData(ApsFrame frame)
 {
-    ApsFrame copy = frame.clone(); // outside the lock: a 25 MB copy
+    ApsFrame copy = copyOf(frame); // outside the pairing lock: a 25 MB copy
     std::lock_guard<std::mutex> lock(mutex_);
     aps_queue_.push_back(std::move(copy));
     if (aps_queue_.size() > kMaxQueuedFrames) {
@@ -121,11 +149,16 @@ void DvsApsFusionProccessor::fusionData()
 
 void DvsApsFusionProccessor::clear()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    aps_queue_.clear();
-    closed_batches_.clear();
-    std::lock_guard<std::mutex> batchLock(batch_mutex_);
-    current_batch_->clear();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        aps_queue_.clear();
+        closed_batches_.clear();
+        std::lock_guard<std::mutex> batchLock(batch_mutex_);
+        current_batch_->clear();
+    }
+    // The copies' memory goes back too: clear() comes when a camera opens or stops.
+    std::lock_guard<std::mutex> lock(copy_mutex_);
+    copy_pool_.clear();
 }
 
 void DvsApsFusionProccessor::addFusionDataCallback(FusionCallback callback)

@@ -37,6 +37,9 @@ public:
     static constexpr size_t kMaxQueuedFrames = 4;
     static constexpr size_t kMaxClosedBatches = 8;
     static constexpr size_t kMaxBatchEvents = kBatchCapacity;
+    // Frame copies kept for reuse: a fresh 25 MB buffer per frame would be faulted in
+    // page by page 30 times a second.
+    static constexpr size_t kFrameCopyPool = 3;
 
     DvsApsFusionProccessor();
     ~DvsApsFusionProccessor();
@@ -73,11 +76,15 @@ private:
     // Pairs and delivers while both queues hold something; mutex_ held.
     void fusionData();
     std::shared_ptr<Batch> freshBatch();
+    // A deep copy of frame, in a pooled buffer nobody else holds when there is one.
+    vexadin::ApsFrame copyOf(const vexadin::ApsFrame &frame);
 
     std::unique_ptr<vexadin::VxObjectPool<Batch>> event_pool_;
     std::deque<std::shared_ptr<Batch>> closed_batches_; // guarded by mutex_
     std::shared_ptr<Batch> current_batch_;              // guarded by batch_mutex_
     std::deque<vexadin::ApsFrame> aps_queue_;           // guarded by mutex_
+    std::vector<vexadin::ApsFrame> copy_pool_;          // guarded by copy_mutex_
+    std::mutex copy_mutex_;
     FusionCallback fusion_callback_;                    // guarded by mutex_
     // Pairing, queues and callback. Taken before batch_mutex_ when both are needed.
     mutable std::mutex mutex_;

@@ -210,6 +210,35 @@ private slots:
         const auto pairs = r.take();
         QCOMPARE(pairs.size(), size_t(1));
         QCOMPARE(pairs[0].firstByte, uint8_t(42));
+
+        // Copies reuse their buffers once nobody holds them, never while someone
+        // (the queue, a callback that kept the frame) still does.
+        std::vector<ApsFrame> kept;
+        p.addFusionDataCallback([&](ApsFrame &frame, Event2D *, Event2D *) { kept.push_back(frame); });
+        const auto feed = [&](uint64_t from, uint64_t to) {
+            for (uint64_t ts = from; ts < to; ++ts) {
+                ApsFrame camera = frameAt(ts, uint8_t(ts));
+                p.addApsData(camera);
+                std::memset(camera.data(), 0, camera.getDataSize()); // the camera reuses it
+                if (ts % 2) { // pairs complete every other frame, two at a time
+                    p.addSyncSignal(kEdge);
+                    p.addSyncSignal(kEdge);
+                }
+            }
+        };
+        const auto check = [&] {
+            for (const ApsFrame &f : kept) {
+                QCOMPARE(f.data()[0], uint8_t(f.getTimestamp()));
+                QCOMPARE(f.data()[f.getDataSize() - 1], uint8_t(f.getTimestamp()));
+            }
+        };
+        feed(2, 12);
+        QCOMPARE(kept.size(), size_t(10));
+        check();
+        kept.clear(); // buffers free for reuse now
+        feed(12, 22);
+        QCOMPARE(kept.size(), size_t(10));
+        check();
     }
 
     void queuesAreCapped()
