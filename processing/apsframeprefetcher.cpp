@@ -1,6 +1,7 @@
 #include "processing/apsframeprefetcher.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 using vexadin::ApsFrame;
@@ -17,8 +18,21 @@ void ApsFramePrefetcher::start(std::shared_ptr<vexadin::ApsFileReader> reader, c
     stop();
     if (!reader)
         return;
+    // The decoding buffers are made (and their pages faulted in) here, during the load,
+    // rather than by the decoder during the first ticks, where each fresh 4K buffer
+    // costs longer than a tick.
+    std::vector<ApsFrame> spares;
+    if (!firstFrame.isEmpty()) {
+        try {
+            while (spares.size() < depth_)
+                spares.emplace_back(firstFrame.getWidth(), firstFrame.getHeight(), 0, 0);
+        } catch (const std::bad_alloc &) {
+            // fewer buffers made now; the decoder makes the rest when it needs them
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        spare_ = std::move(spares);
         reader_ = std::move(reader);
         if (!firstFrame.isEmpty() && firstFrame.getFrameNumber() == 0)
             head_.push_back(firstFrame);
