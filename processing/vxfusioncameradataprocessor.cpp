@@ -535,9 +535,16 @@ void VxFusionCameraDataProcessor::playbackLoop()
     using Clock = std::chrono::steady_clock;
     for (;;) {
         const Clock::time_point t0 = Clock::now();
-        time_base_.store(saturatingAdd(time_base_.load(), frame_interval_us_.load()));
+        // The last tick stops at the end: a position past it would be shown (and
+        // reach the time label and slider) as a time the recording does not have.
+        const uint64_t end = fusion_file_end_timestamp_.load();
+        const uint64_t before = time_base_.load();
+        uint64_t next = saturatingAdd(before, frame_interval_us_.load());
+        if (before < end && next > end)
+            next = end;
+        time_base_.store(next);
         renderFusionFrame();
-        if (time_base_.load() >= fusion_file_end_timestamp_.load()) {
+        if (time_base_.load() >= end) {
             if (!rewindReaders(fusion_file_start_timestamp_.load())) {
                 // Nothing to show from the start: pause rather than look as if playing.
                 qWarning() << "Cannot read the first APS frame again; playback paused.";

@@ -436,7 +436,9 @@ private slots:
         QVERIFY(!p->isPlaying());
         QCOMPARE(p->timeBase(), uint64_t(kOffset));
         const std::vector<uint64_t> times = r.times();
-        QCOMPARE(times.back(), uint64_t(kOffset) + 7 * 33333); // the tick that reached the end
+        // The tick that reached the end shows the end, not a time past it.
+        QCOMPARE(times.back(), uint64_t(kOffset) + 200000);
+        QCOMPARE(times[times.size() - 2], uint64_t(kOffset) + 6 * 33333);
 
         // With loop on, playback goes on from the range start.
         r.clear();
