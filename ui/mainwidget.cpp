@@ -1450,31 +1450,45 @@ void MainWidget::on_pb_record_clicked()
         stopRecordClock();
 }
 
-void MainWidget::recordDvsCamera()
+// The part of a record click both kinds of camera share: true when it was handled
+// here (no camera to record from, or a recording to stop), false to start one.
+bool MainWidget::recordClickStopsOrRefuses(bool cameraConnected)
 {
-    if (!m_dvsCamera || !m_dvsCamera->isConnected()) {
+    if (!cameraConnected) {
         qDebug() << "Please connect camera first.";
         ui->pb_record->setChecked(false);
         // A camera lost in the middle of a recording: finish what was recorded.
         if (m_recording.load())
             stopManualRecording(true);
-        return;
+        return true;
     }
     if (m_recording.load()) {
         qDebug() << "stop recording";
         stopManualRecording(true);
-        return;
+        return true;
     }
     qDebug() << "start recording...";
+    return false;
+}
+
+void MainWidget::recordingStartFailed(const QString &what)
+{
+    qDebug() << "recording not started: " << what;
+    ui->pb_record->setChecked(false);
+    emit signalShowLeftBottomTips(tr("Recording could not be started."), VxMessageType::Error,
+                                  m_settings->outputRawFilePath);
+}
+
+void MainWidget::recordDvsCamera()
+{
+    if (recordClickStopsOrRefuses(m_dvsCamera && m_dvsCamera->isConnected()))
+        return;
     const QString path = VxFileRecorder::recordingFilePath(
         m_settings->outputRawFilePath, QString::fromLocal8Bit(m_dvsCamera->getDescription().serial.c_str()));
     // Refused while a trigger-in recording runs or when the file cannot be
     // created: then there is nothing to show a clock or a success for.
     if (!m_dvsCamera->startRecording(path.toLocal8Bit().toStdString())) {
-        qDebug() << "recording not started: " << path;
-        ui->pb_record->setChecked(false);
-        emit signalShowLeftBottomTips(tr("Recording could not be started."), VxMessageType::Error,
-                                      m_settings->outputRawFilePath);
+        recordingStartFailed(path);
         return;
     }
     m_recording.store(true);
@@ -1483,28 +1497,14 @@ void MainWidget::recordDvsCamera()
 
 void MainWidget::recordFusionCamera()
 {
-    if (!m_fusionCamera || !m_fusionCamera->isConnected()) {
-        qDebug() << "Please connect camera first.";
-        ui->pb_record->setChecked(false);
-        if (m_recording.load())
-            stopManualRecording(true);
+    if (recordClickStopsOrRefuses(m_fusionCamera && m_fusionCamera->isConnected()))
         return;
-    }
-    if (m_recording.load()) {
-        qDebug() << "stop recording";
-        stopManualRecording(true);
-        return;
-    }
-    qDebug() << "start recording...";
     // The camera writes name.raw, name.mp4 and name.json into the folder.
     const QString name = QString::fromLocal8Bit(m_fusionCamera->getDescription().serial.c_str())
                          + QDateTime::currentDateTime().toString("_yyyyMMdd_HHmmss");
     if (!m_fusionCamera->startRecording(m_settings->outputRawFilePath.toLocal8Bit().toStdString(),
                                         name.toLocal8Bit().toStdString(), vexadin::STREAM_FUSION)) {
-        qDebug() << "recording not started: " << name;
-        ui->pb_record->setChecked(false);
-        emit signalShowLeftBottomTips(tr("Recording could not be started."), VxMessageType::Error,
-                                      m_settings->outputRawFilePath);
+        recordingStartFailed(name);
         return;
     }
     m_recording.store(true);

@@ -251,6 +251,8 @@ private:
     // The opening task's branch for the current mode; false when nothing could be opened.
     bool openCameraOfMode(const std::string &serial);
     void playDvsCamera(bool start);
+    bool recordClickStopsOrRefuses(bool cameraConnected);
+    void recordingStartFailed(const QString &what);
     void recordDvsCamera();
     void playFusionCamera(bool start);
     void recordFusionCamera();
