@@ -15,6 +15,7 @@
 #include "support/isolatedhome.h"
 #include "support/recordingchecks.h"
 #include "support/syntheticevents.h"
+#include "support/windowtestkit.h"
 #include "ui/mainwidget.h"
 #include "ui/vxgeneralsetting.h"
 #include "widgets/showimageform.h"
@@ -39,35 +40,10 @@
 
 namespace {
 
-// Diagnostic lines come from the GUI thread, the live loop and camera threads.
-class MessageLog
-{
-public:
-    static MessageLog &instance()
-    {
-        static MessageLog log;
-        return log;
-    }
-    void install() { qInstallMessageHandler(&MessageLog::handler); }
-    int count(const QString &text) const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return int(m_lines.count(text));
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
-    {
-        MessageLog &log = instance();
-        std::lock_guard<std::mutex> lock(log.m_mutex);
-        // Kept without the quotes and spaces qDebug() may add around strings.
-        QString bare = message;
-        bare.remove('"');
-        log.m_lines.append(bare.trimmed());
-    }
-    mutable std::mutex m_mutex;
-    QStringList m_lines;
-};
+using vxtest::child;
+using vxtest::MessageLog;
+using vxtest::onModal;
+using vxtest::openCamera;
 
 // Timed recordings the window asks for, received on the GUI thread.
 class RecRequests : public QObject
@@ -81,31 +57,12 @@ public:
     QList<QPair<uint32_t, QString>> requests;
 };
 
-template <typename T> T *child(QWidget &w, const char *name)
-{
-    return w.findChild<T *>(QString::fromLatin1(name));
-}
-
 QString labelText(QWidget &w, const char *name)
 {
     return child<QLabel>(w, name)->text();
 }
 
 // Runs `act` on the camera list as soon as slotOpenCamera() shows it.
-void onCameraList(QObject *context, std::function<void(CamerasList &)> act)
-{
-    auto *poll = new QTimer(context);
-    poll->setInterval(20);
-    QObject::connect(poll, &QTimer::timeout, context, [poll, act] {
-        if (auto *list = qobject_cast<CamerasList *>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            act(*list);
-        }
-    });
-    poll->start();
-}
-
 void doubleClickRow(CamerasList &list, int row)
 {
     auto *view = list.findChild<QListWidget *>("listWidget_cameras");
@@ -153,19 +110,6 @@ class TstLiveCamera : public QObject
         if (!QTest::qWaitForWindowExposed(w.get()))
             return nullptr;
         return w;
-    }
-
-    // "Open Camera", then the row of `serial` chosen with Open.
-    static void openCamera(MainWidget &w, const std::string &serial)
-    {
-        onCameraList(&w, [serial](CamerasList &list) {
-            auto *view = list.findChild<QListWidget *>("listWidget_cameras");
-            for (int row = 0; row < view->count(); ++row)
-                if (view->item(row)->text() == QString::fromStdString(serial))
-                    view->setCurrentRow(row);
-            list.findChild<QPushButton *>("pb_open")->click();
-        });
-        w.slotOpenCamera();
     }
 
     std::string serialOf(const char *product) const
@@ -328,7 +272,7 @@ private slots:
         QVERIFY(w);
         QStringList shown;
         int currentRow = -1;
-        onCameraList(w.get(), [&](CamerasList &list) {
+        onModal<CamerasList>(w.get(), [&](CamerasList &list) {
             auto *view = list.findChild<QListWidget *>("listWidget_cameras");
             for (int row = 0; row < view->count(); ++row)
                 shown << view->item(row)->text();
@@ -577,7 +521,7 @@ private slots:
         auto w = recordingWindow(tips, m_first);
         QVERIFY(w);
 
-        onCameraList(w.get(), [](CamerasList &list) { list.findChild<QPushButton *>("pb_close")->click(); });
+        onModal<CamerasList>(w.get(), [](CamerasList &list) { list.findChild<QPushButton *>("pb_close")->click(); });
         w->slotOpenCamera();
         QVERIFY(w->isRecording());
         QCOMPARE(w->sourceMode(), int(MainWidget::LiveDvs));
