@@ -7,6 +7,7 @@
 #include "widgets/settingbasewithlineedit.h"
 #include "widgets/settingbasewithswitchbutton.h"
 #include "widgets/settingitembox.h"
+#include "widgets/vxstyle.h"
 
 #include <QDebug>
 #include <QHBoxLayout>
@@ -30,22 +31,6 @@ int truncateToInt(float value)
         return std::numeric_limits<int>::min();
     return static_cast<int>(value);
 }
-
-const char *const kApplyButtonStyle = R"(
-    QPushButton {
-        border: none;
-        border-radius: 10px;
-        background: #004B6A;
-        color: rgb(255, 255, 255);
-        font: 10px "Noto Sans SC Medium";
-    }
-    QPushButton:hover {
-        background: #004460;
-    }
-    QPushButton:pressed {
-        background: #002D40;
-    }
-)";
 
 } // namespace
 
@@ -193,7 +178,7 @@ void SidebarApsSettingUI::setManualCalibrationUI()
     auto *apply = new QPushButton(tr("Apply"), row);
     apply->setObjectName(QStringLiteral("pb_apply_offset"));
     apply->setFixedSize(60, 20);
-    apply->setStyleSheet(QString::fromLatin1(kApplyButtonStyle));
+    apply->setStyleSheet(QString::fromLatin1(kVxPanelButtonStyle));
     rowLayout->addWidget(apply);
     connect(apply, &QPushButton::pressed, this, &SidebarApsSettingUI::signalApplyCaliOffset);
     calibration_box_->addItem(row);

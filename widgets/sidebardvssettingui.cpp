@@ -10,6 +10,7 @@
 #include "widgets/settingbasewithlineedit.h"
 #include "widgets/settingbasewithswitchbutton.h"
 #include "widgets/settingitembox.h"
+#include "widgets/vxstyle.h"
 
 #include <QDebug>
 #include <QFileDialog>
@@ -122,22 +123,6 @@ void connectValues(SidebarDvsSettingUI *panel, Item *item, std::function<bool()>
                      });
 }
 
-const char *const kConfigBarStyle = R"(
-QPushButton {
-    border: none;
-    border-radius: 10px;
-    background: #004B6A;
-    color: #FFFFFF;
-    font: 10px "Noto Sans SC Medium";
-}
-QPushButton:hover {
-    background: #004460;
-}
-QPushButton:pressed {
-    background: #002D40;
-}
-)";
-
 } // namespace
 
 SidebarDvsSettingUI::SidebarDvsSettingUI(QWidget *parent)
@@ -158,7 +143,7 @@ QWidget *SidebarDvsSettingUI::buildConfigBar()
 {
     auto *bar = new QWidget(ui->scroll_area_content);
     bar->setObjectName(QStringLiteral("widget_config_bar"));
-    bar->setStyleSheet(kConfigBarStyle);
+    bar->setStyleSheet(kVxPanelButtonStyle);
     auto *layout = new QHBoxLayout(bar);
     layout->setContentsMargins(0, 8, 0, 0);
     layout->setSpacing(8);

@@ -55,3 +55,19 @@ void setWidgetStyleProperty(QWidget *widget, const QString &property, const QStr
     widget->ensurePolished();
     widget->setStyleSheet(sheet);
 }
+
+const char kVxPanelButtonStyle[] = R"(
+QPushButton {
+    border: none;
+    border-radius: 10px;
+    background: #004B6A;
+    color: #FFFFFF;
+    font: 10px "Noto Sans SC Medium";
+}
+QPushButton:hover {
+    background: #004460;
+}
+QPushButton:pressed {
+    background: #002D40;
+}
+)";

@@ -28,3 +28,7 @@ QString setStyleProperty(const QString &sheet, const QString &property, const QS
 // on a not yet polished widget that already has a sheet keeps the old rules).
 void setWidgetStyleProperty(QWidget *widget, const QString &property, const QString &value,
                             bool appendIfMissing = true);
+
+// The small rounded dark-blue push buttons of the side panels ("Apply", the
+// configuration bar's Import/Export): a sheet for the button or its container.
+extern const char kVxPanelButtonStyle[];
