@@ -10,15 +10,14 @@
 //   stall_p99/max           lateness of a 1 ms timer on the GUI thread, ms
 //   cpu_cores               process CPU time / wall time over the run
 #include "app/appsettings.h"
-#include "camera/cameraslist.h"
 #include "processing/vxfusioncameradataprocessor.h"
+#include "support/windowtestkit.h"
 #include "ui/mainwidget.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QListWidget>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
@@ -96,20 +95,7 @@ static void BM_LiveFusion30fps(benchmark::State &state)
             lastTick = now;
         });
 
-        QTimer chooser;
-        chooser.setInterval(20);
-        QObject::connect(&chooser, &QTimer::timeout, &w, [&] {
-            if (auto *list = qobject_cast<CamerasList *>(QApplication::activeModalWidget())) {
-                chooser.stop();
-                auto *view = list->findChild<QListWidget *>("listWidget_cameras");
-                for (int row = 0; row < view->count(); ++row)
-                    if (view->item(row)->text() == "VXSIM-OMNIRA-0001")
-                        view->setCurrentRow(row);
-                list->findChild<QPushButton *>("pb_open")->click();
-            }
-        });
-        chooser.start();
-        w.slotOpenCamera();
+        vxtest::openCamera(w, "VXSIM-OMNIRA-0001");
         spin(500);
         if (!w.isStreaming() || !w.fusionCamera()) {
             state.SkipWithError("the fusion camera did not stream");
