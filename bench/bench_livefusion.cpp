@@ -13,6 +13,7 @@
 #include "processing/vxfusioncameradataprocessor.h"
 #include "support/windowtestkit.h"
 #include "ui/mainwidget.h"
+#include "bench/guistallmeter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -32,18 +33,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double ms(Clock::duration d)
-{
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
-}
+using vxbench::GuiStallMeter;
+using vxbench::ms;
+using vxbench::percentile;
 
 double cpuSeconds()
 {
@@ -70,8 +62,8 @@ static void BM_LiveFusion30fps(benchmark::State &state)
         MainWidget w;
         w.show();
 
-        std::vector<double> intervals, stalls;
-        Clock::time_point lastPicture{}, lastTick{};
+        std::vector<double> intervals;
+        Clock::time_point lastPicture{};
         bool measuring = false;
         int pictures = 0;
         QObject::connect(w.fusionProcessor(), &VxFusionCameraDataProcessor::signalFusionImage, &w,
@@ -85,15 +77,7 @@ static void BM_LiveFusion30fps(benchmark::State &state)
                              lastPicture = now;
                          },
                          Qt::QueuedConnection);
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        tick.setInterval(1);
-        QObject::connect(&tick, &QTimer::timeout, &w, [&] {
-            const Clock::time_point now = Clock::now();
-            if (measuring && lastTick != Clock::time_point{})
-                stalls.push_back(std::max(0.0, ms(now - lastTick) - 1.0));
-            lastTick = now;
-        });
+        GuiStallMeter meter(&w);
 
         vxtest::openCamera(w, "VXSIM-OMNIRA-0001");
         spin(500);
@@ -105,9 +89,10 @@ static void BM_LiveFusion30fps(benchmark::State &state)
         while (w.viewerType() != mode)
             viewerType->click();
 
-        tick.start();
+        meter.start();
         spin(3000);
         measuring = true;
+        meter.setMeasuring(true);
         lastPicture = {};
         const double cpu0 = cpuSeconds();
         const Clock::time_point start = Clock::now();
@@ -115,14 +100,15 @@ static void BM_LiveFusion30fps(benchmark::State &state)
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
         const double cpu = cpuSeconds() - cpu0;
         measuring = false;
-        tick.stop();
+        meter.setMeasuring(false);
+        meter.stop();
 
         state.counters["shown_fps"] = pictures / wall;
         state.counters["interval_p50"] = percentile(intervals, 0.5);
         state.counters["interval_p99"] = percentile(intervals, 0.99);
         state.counters["interval_max"] = percentile(intervals, 1.0);
-        state.counters["stall_p99"] = percentile(stalls, 0.99);
-        state.counters["stall_max"] = percentile(stalls, 1.0);
+        state.counters["stall_p99"] = percentile(meter.stalls(), 0.99);
+        state.counters["stall_max"] = percentile(meter.stalls(), 1.0);
         state.counters["cpu_cores"] = cpu / wall;
     }
 }

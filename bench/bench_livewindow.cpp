@@ -17,6 +17,7 @@
 #include "processing/vxeventprocessor.h"
 #include "support/syntheticevents.h"
 #include "ui/mainwidget.h"
+#include "bench/guistallmeter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -44,23 +45,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+using vxbench::GuiStallMeter;
+using vxbench::ms;
+using vxbench::percentile;
+
 QTemporaryDir &cameraDir()
 {
     static QTemporaryDir dir;
     return dir;
-}
-
-double ms(Clock::duration d)
-{
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
 double rssMb()
@@ -111,9 +103,9 @@ static void BM_LiveWindow30M(benchmark::State &state)
         MainWidget w;
         w.show();
 
-        std::vector<double> frameIntervals, stalls, ages;
+        std::vector<double> frameIntervals, ages;
         std::vector<double> rss;
-        Clock::time_point lastFrame{}, lastTick{};
+        Clock::time_point lastFrame{};
         bool measuring = false;
 
         // The live loop asks for a frame once per frame, right after the first batch
@@ -140,15 +132,7 @@ static void BM_LiveWindow30M(benchmark::State &state)
             lastFrame = now;
         }, Qt::QueuedConnection);
 
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        tick.setInterval(1);
-        QObject::connect(&tick, &QTimer::timeout, &w, [&] {
-            const Clock::time_point now = Clock::now();
-            if (measuring && lastTick != Clock::time_point{})
-                stalls.push_back(std::max(0.0, ms(now - lastTick) - 1.0));
-            lastTick = now;
-        });
+        GuiStallMeter meter(&w);
 
         // Choose the only camera (simulated ones are switched off) and open it.
         QTimer chooser;
@@ -167,9 +151,10 @@ static void BM_LiveWindow30M(benchmark::State &state)
             return;
         }
 
-        tick.start();
+        meter.start();
         spin(5000); // warm-up: caches, first slices, page cache
         measuring = true;
+        meter.setMeasuring(true);
         lastFrame = {};
         const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds - 5);
         while (Clock::now() < end) {
@@ -179,14 +164,15 @@ static void BM_LiveWindow30M(benchmark::State &state)
         }
         rss.push_back(rssMb());
         measuring = false;
-        tick.stop();
+        meter.setMeasuring(false);
+        meter.stop();
 
         state.counters["frames"] = double(frameIntervals.size() + 1);
         state.counters["frame_p50"] = percentile(frameIntervals, 0.5);
         state.counters["frame_p99"] = percentile(frameIntervals, 0.99);
         state.counters["frame_max"] = percentile(frameIntervals, 1.0);
-        state.counters["stall_p99"] = percentile(stalls, 0.99);
-        state.counters["stall_max"] = percentile(stalls, 1.0);
+        state.counters["stall_p99"] = percentile(meter.stalls(), 0.99);
+        state.counters["stall_max"] = percentile(meter.stalls(), 1.0);
         state.counters["age_p50"] = percentile(ages, 0.5);
         state.counters["age_p99"] = percentile(ages, 0.99);
         state.counters["age_max"] = percentile(ages, 1.0);
