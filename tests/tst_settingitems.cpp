@@ -636,6 +636,17 @@ void TestSettingItems::boxStartsCollapsedAndFolds()
     // Only the edited properties change; the hover rule survives.
     QVERIFY(title->styleSheet().contains(QStringLiteral(":hover")));
 
+    // A click on the title bar (not on the arrow) folds and unfolds too.
+    QWidget *label = box.findChild<QWidget *>(QStringLiteral("lb_setting_box_title_text"));
+    QTest::mouseClick(label, Qt::LeftButton);
+    QVERIFY(fold->isChecked());
+    QVERIFY(!container->isVisible());
+    QTest::mouseClick(title, Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(!fold->isChecked());
+    QVERIFY(container->isVisible());
+    QTest::mouseClick(title, Qt::RightButton, {}, QPoint(5, 5));
+    QVERIFY(!fold->isChecked());
+
     box.setFold(true);
     QVERIFY(fold->isChecked());
     QVERIFY(!container->isVisible());

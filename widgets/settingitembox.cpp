@@ -5,6 +5,7 @@
 #include "widgets/vxstyle.h"
 
 #include <QIcon>
+#include <QMouseEvent>
 #include <QVBoxLayout>
 
 SettingItemBox::SettingItemBox(QWidget *parent)
@@ -29,7 +30,24 @@ SettingItemBox::SettingItemBox(QWidget *parent)
     icon.addFile(up, size, QIcon::Active, QIcon::On);
     ui->pb_fold->setIcon(icon);
 
+    // The title bar lights up under the mouse like a button, so a click anywhere
+    // on it folds and unfolds the section, not only a click on the arrow.
+    ui->widget_setting_box_title->installEventFilter(this);
+
     setFold(true);
+}
+
+bool SettingItemBox::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->widget_setting_box_title && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        const bool inside = ui->widget_setting_box_title->rect().contains(mouse->position().toPoint());
+        if (mouse->button() == Qt::LeftButton && inside) {
+            ui->pb_fold->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 SettingItemBox::~SettingItemBox()

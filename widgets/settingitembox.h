@@ -25,6 +25,9 @@ public:
     // folded = collapsed: the items are hidden and the fold button checked.
     void setFold(bool folded);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private slots:
     void on_pb_fold_clicked(bool checked);
 
