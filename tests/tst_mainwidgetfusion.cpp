@@ -66,6 +66,18 @@ public:
     int count = 0;
 };
 
+// A slow build (ThreadSanitizer) may take seconds before the camera's frames flow:
+// frames are recorded before they are shown, so once pictures have come after the
+// recording started, the recording holds frames too. (The first may have been read
+// out just before it started.)
+bool framesRecorded(Pictures &pictures)
+{
+    for (int i = 0; i < 3; ++i)
+        if (!pictures.next(20000))
+            return false;
+    return true;
+}
+
 struct Census {
     int positive = 0, negative = 0, background = 0, other = 0;
 };
@@ -364,8 +376,10 @@ private slots:
         {
             auto w = liveWindow();
             QVERIFY(w);
+            Pictures pictures(w->fusionProcessor());
             child<QPushButton>(*w, "pb_record")->click();
             QVERIFY(w->isRecording());
+            QVERIFY(framesRecorded(pictures));
             QTest::qWait(1200);
         }
         settings.outputRawFilePath = saved;
@@ -387,9 +401,11 @@ private slots:
             auto w = liveWindow(&tips);
             QVERIFY(w);
             auto *record = child<QPushButton>(*w, "pb_record");
+            Pictures live(w->fusionProcessor());
             record->click();
             QVERIFY(w->isRecording());
             QVERIFY(record->isChecked());
+            QVERIFY(framesRecorded(live));
             QTest::qWait(1500);
             record->click();
             QVERIFY(!w->isRecording());
