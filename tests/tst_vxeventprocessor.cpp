@@ -914,7 +914,9 @@ private slots:
     void cancelledLoadLeavesTheEngineEmpty()
     {
         std::vector<Event2D> ev;
-        addFiller(ev, 1000000, 201000000, 10000); // 2,000 blocks to scan
+        // 20,000 blocks to scan: long enough that the cancel, sent right after the load
+        // starts, comes while the index is still being rebuilt.
+        addFiller(ev, 1000000, 2001000000, 100000);
         const QString path = writeRecording("killed.raw", ev);
         dropFooter(path);
         Relay r;
