@@ -187,7 +187,7 @@ bool planChanges(const std::string &text, const CameraDescription &camera, const
     Json root;
     try {
         root = Json::parse(text);
-    } catch (const Json::parse_error &e) {
+    } catch (const Json::exception &e) { // syntax, and numbers too large for any type
         std::string what = e.what();
         const size_t bracket = what.find("] ");
         if (what.compare(0, 1, "[") == 0 && bracket != std::string::npos)

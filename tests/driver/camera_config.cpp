@@ -143,6 +143,7 @@ TEST_F(CameraConfig, BadFilesChangeNothingAndNameTheirFirstProblem)
     } cases[] = {
         {"truncated", text.substr(0, text.size() / 2), "not valid JSON"},
         {"not json", "noise_level = 12\n", "not valid JSON"},
+        {"number too large", "{\"format\": 444e04444444}", "not valid JSON"},
         {"array", "[1, 2]", "not a JSON object"},
         {"format", edited([](auto &j) { j["format"] = "something-else"; }), "not a camera configuration"},
         {"newer", edited([](auto &j) { j["version"] = 2; }), "newer program"},
