@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 
+#include "support/qtesttime.h"
+
 using vexadin::ApsFileReader;
 using vexadin::ApsFrame;
 

@@ -10,6 +10,7 @@
 #include "camera/dvscameramanager.h"
 #include "camera/tooltype.h"
 #include "support/cameratestkit.h"
+#include "support/qtesttime.h"
 #include "driver/parametertool.h"
 #include "driver/simulatedcamerakind.h"
 #include "driver/streamingcamera.h"
@@ -731,7 +732,7 @@ void TstDvsSettingPanel::windowFillsAndEmptiesThePanel()
     QCOMPARE(columnOf(*panel), QStringList({"stretch"}));
 
     openCameraInWindow(window, serial);
-    QTRY_COMPARE_WITH_TIMEOUT(columnOf(*panel), kFullColumn, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(columnOf(*panel), kFullColumn, vxtest::scaled(20000));
 
     // Opening a recording empties it; nothing of the camera is touched.
     QTemporaryDir dir;
@@ -740,7 +741,7 @@ void TstDvsSettingPanel::windowFillsAndEmptiesThePanel()
     QVERIFY(panel->configBar()->isHidden());
 
     openCameraInWindow(window, serial);
-    QTRY_COMPARE_WITH_TIMEOUT(columnOf(*panel), kFullColumn, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(columnOf(*panel), kFullColumn, vxtest::scaled(20000));
     QVERIFY(!panel->configBar()->isHidden());
 
     // The panel's toasts reach the window.

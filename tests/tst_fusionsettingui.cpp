@@ -21,6 +21,8 @@
 #include <map>
 #include <memory>
 
+#include "support/qtesttime.h"
+
 using namespace vexadin;
 
 namespace {

@@ -13,6 +13,7 @@
 #include "processing/vxeventprocessor.h"
 #include "support/cameratestkit.h"
 #include "support/isolatedhome.h"
+#include "support/qtesttime.h"
 #include "support/recordingchecks.h"
 #include "support/syntheticevents.h"
 #include "support/windowtestkit.h"
@@ -149,7 +150,7 @@ class TstLiveCamera : public QObject
             return nullptr;
         watchTips(tips, *w);
         openCamera(*w, serial);
-        if (!QTest::qWaitFor([&] { return w->isStreaming(); }, 5000))
+        if (!QTest::qWaitFor([&] { return w->isStreaming(); }, vxtest::scaled(5000)))
             return nullptr;
         child<QPushButton>(*w, "pb_record")->click();
         return w->isRecording() ? std::move(w) : nullptr;
@@ -310,7 +311,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QRegularExpression("^ Bandwidth: \\d+\\.\\d MB/s  Events: \\d+\\.\\d MEv/s $")
                                      .match(labelText(*w, "lb_status_bar"))
                                      .hasMatch(),
-                                 3000);
+                                 vxtest::scaled(3000));
 
         // Play again stops the stream and its thread.
         play->click();
@@ -417,7 +418,7 @@ private slots:
         QTRY_COMPARE(tips.count("Recording file ... "), 1);
         QTRY_COMPARE(tips.count("Currently being recorded."), 1);
         QCOMPARE(tips.last("Currently being recorded.")->type, VxMessageType::Warning);
-        QTRY_COMPARE_WITH_TIMEOUT(tips.count("Recording end"), 1, int(after + 3) * 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(tips.count("Recording end"), 1, vxtest::scaled(int(after + 3) * 1000));
 
         const FileSpan rising = checkedRecording(risingFile);
         QVERIFY(rising.ok);
@@ -442,7 +443,7 @@ private slots:
         QVERIFY(vexadin::testhooks::injectTriggerIn(serial, 0));
         QTRY_COMPARE(requests.requests.size(), 3);
         QVERIFY(requests.requests.last().second != risingFile);
-        QTRY_COMPARE_WITH_TIMEOUT(tips.count("Recording end"), 2, int(after + 3) * 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(tips.count("Recording end"), 2, vxtest::scaled(int(after + 3) * 1000));
         QVERIFY(checkedRecording(requests.requests.last().second).ok);
 
         // After-time 0 refuses every trigger.
@@ -474,7 +475,7 @@ private slots:
 
         const int lost = MessageLog::instance().count("Camera connection lost.");
         QVERIFY(vexadin::testhooks::unplugCamera(serial));
-        QTRY_VERIFY_WITH_TIMEOUT(!w->isStreaming(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isStreaming(), vxtest::scaled(1000));
         QCOMPARE(MessageLog::instance().count("Camera connection lost."), lost + 1);
         QVERIFY(play->isChecked());
 
@@ -572,7 +573,7 @@ private slots:
             QElapsedTimer clock;
             clock.start();
             w.reset();
-            QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY2(clock.elapsed() < vxtest::scaled(2000), qPrintable(QString::number(clock.elapsed())));
         }
         settings.triggerInRecEnable = false;
         QCOMPARE(vxtest::cameraLogText().count("recording end"), endsBefore + 1);

@@ -4,6 +4,7 @@
 #include "app/appsettings.h"
 #include "app/startup.h"
 #include "processing/vxeventprocessor.h"
+#include "support/qtesttime.h"
 #include "support/syntheticevents.h"
 #include "ui/mainwidget.h"
 #include "widgets/vxmessagebox.h"
@@ -100,7 +101,7 @@ private:
             return nullptr;
         w->openRecording(r.path);
         QPushButton *play = child<QPushButton>(*w, "pb_play");
-        if (!QTest::qWaitFor([&] { return w->timeSlider()->maximum() == r.last && play->isChecked(); }, 10000))
+        if (!QTest::qWaitFor([&] { return w->timeSlider()->maximum() == r.last && play->isChecked(); }, vxtest::scaled(10000)))
             return nullptr;
         QTest::keyClick(w.get(), Qt::Key_Space); // pause
         return w;
@@ -111,7 +112,7 @@ private:
     {
         emit w.signalExportVideo(out, QFileInfo(out).path(), r.first, r.last);
         WaitingWin *waiting = waitingWindow(w);
-        return QTest::qWaitFor([&] { return waiting->isVisible() && waiting->inProgressMode(); }, 10000);
+        return QTest::qWaitFor([&] { return waiting->isVisible() && waiting->inProgressMode(); }, vxtest::scaled(10000));
     }
 
     QStringList outputFiles(const QString &dir) const { return QDir(dir).entryList(QDir::Files | QDir::Hidden); }
@@ -201,7 +202,7 @@ private slots:
         QVERIFY(startExport(*w, m_long, outDir + "/video.mp4"));
         WaitingWin *waiting = waitingWindow(*w);
         QTest::mouseClick(child<QPushButton>(*waiting, "pb_cancel"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!waiting->isVisible(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!waiting->isVisible(), vxtest::scaled(5000));
         QVERIFY(!w->eventProcessor()->hasRangeJobs());
         QTest::qWait(100);
         QCOMPARE(tips.count(), 0);
@@ -235,7 +236,7 @@ private slots:
         QVERIFY(w->isVisible());
         QVERIFY(w->eventProcessor()->hasRangeJobs());
         QVERIFY(waitingWindow(*w)->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!waitingWindow(*w)->isVisible(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!waitingWindow(*w)->isVisible(), vxtest::scaled(60000));
         QCOMPARE(outputFiles(outDir), QStringList{"kept.mp4"});
         QVERIFY(QFile::remove(outDir + "/kept.mp4"));
 
@@ -245,7 +246,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         w->close();
-        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), vxtest::scaled(5000));
         w.reset();
         const qint64 ms = clock.elapsed();
         QVERIFY2(ms < 1000, qPrintable(QString("closing took %1 ms").arg(ms)));
@@ -274,7 +275,7 @@ private slots:
         w.openRecording(a.path);
         QThread::msleep(300); // the first load ends while the event loop is busy
         w.openRecording(b.path);
-        QTRY_VERIFY_WITH_TIMEOUT(w.eventProcessor()->isPlaying(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.eventProcessor()->isPlaying(), vxtest::scaled(10000));
         QCOMPARE(w.timeSlider()->minimum(), b.first);
         QCOMPARE(w.timeSlider()->maximum(), b.last);
         QVERIFY(child<QPushButton>(w, "pb_play")->isChecked());

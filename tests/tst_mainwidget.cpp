@@ -2,6 +2,7 @@
 #include "app/vxutils.h"
 #include "camera/dvsfilereader.h"
 #include "processing/vxeventprocessor.h"
+#include "support/qtesttime.h"
 #include "support/syntheticevents.h"
 #include "ui/mainwidget.h"
 #include "ui/vxcutrawfile.h"
@@ -101,7 +102,7 @@ private:
         QPushButton *play = child<QPushButton>(w, "pb_play");
         return QTest::qWaitFor([&] {
             return w.timeSlider()->minimum() == r.first && w.timeSlider()->maximum() == r.last && play->isChecked();
-        }, 5000);
+        }, vxtest::scaled(5000));
     }
 
     static VxFilePathReminderForm *visibleToast()
@@ -160,7 +161,7 @@ private slots:
         QVERIFY(w->timeSlider()->isEnabled());
         QVERIFY(child<QPushButton>(*w, "pb_next")->isEnabled());
 
-        QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 3, vxtest::scaled(5000));
         const QImage frame = frames.last().at(0).value<QImage>();
         QCOMPARE(frame.size(), QSize(1280, 720));
         // The time label follows the position and names the end of the recording.
@@ -263,7 +264,7 @@ private slots:
         w->prepareCutDialog(cutDialog);
         QCOMPARE(cutDialog.getStartTime(), m_plain.first);
         QCOMPARE(cutDialog.getSaveDir(), AppSettings::instance().outputRawFilePath);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir.filePath("range.mp4")), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir.filePath("range.mp4")), vxtest::scaled(60000));
     }
 
     void fileCommandsNeedAPlainRecording()
@@ -311,7 +312,7 @@ private slots:
         w->slotCutRecording();
 
         const QString outPath = outDir + "/part.raw";
-        QTRY_VERIFY_WITH_TIMEOUT(tips.count() == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(tips.count() == 1, vxtest::scaled(10000));
         QCOMPARE(tips.last().at(0).toString(), QString("Export raw file success!"));
         QCOMPARE(tips.last().at(2).toString(), outDir);
 
@@ -450,7 +451,7 @@ private slots:
         QCOMPARE(opened.at(0).at(0).toString(), QFileInfo(m_plain.path).absoluteFilePath());
         QCOMPARE(w->sourceMode(), int(MainWidget::RawRecording));
         QCOMPARE(AppSettings::instance().inputRawFilePath, QFileInfo(m_plain.path).absolutePath());
-        QTRY_COMPARE_WITH_TIMEOUT(w->timeSlider()->maximum(), m_plain.last, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->timeSlider()->maximum(), m_plain.last, vxtest::scaled(5000));
         QCOMPARE(tips.count(), 1);
         QCOMPARE(tips.at(0).at(1).value<VxMessageType>(), VxMessageType::Warning);
 

@@ -9,6 +9,7 @@
 #include "driver/cameratesthooks.h"
 #include "processing/vxfusioncameradataprocessor.h"
 #include "support/isolatedhome.h"
+#include "support/qtesttime.h"
 #include "support/recordingchecks.h"
 #include "support/windowtestkit.h"
 #include "ui/mainwidget.h"
@@ -60,7 +61,7 @@ public:
     bool next(int timeoutMs = 10000)
     {
         const int before = count;
-        return QTest::qWaitFor([&] { return count > before; }, timeoutMs);
+        return QTest::qWaitFor([&] { return count > before; }, vxtest::scaled(timeoutMs));
     }
     QImage last;
     int count = 0;
@@ -221,7 +222,7 @@ private slots:
                 QVERIFY(c.positive + c.negative > 0);
             }
             // The view shows the worker's pictures, and they change with the scene.
-            QVERIFY(QTest::qWaitFor([&] { return view->pixmap().size() == QSize(1280, 720); }, 5000));
+            QVERIFY(QTest::qWaitFor([&] { return view->pixmap().size() == QSize(1280, 720); }, vxtest::scaled(5000)));
             QVERIFY(pictures.next());
             QVERIFY(pictures.last != previous);
             previous = pictures.last;
@@ -307,7 +308,7 @@ private slots:
         QFile::remove(file);
         QTest::mousePress(aps->calibrationBox()->findChild<QPushButton *>("pb_apply_offset"), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&] { return tips.count("Manual calibration parameters were written successfully!") == 1; },
-                                5000));
+                                vxtest::scaled(5000)));
         QCOMPARE(tips.last("Manual calibration parameters were written successfully!")->type, VxMessageType::Success);
         QVERIFY(QFileInfo::exists(file));
         QVERIFY(pictures.next());
@@ -326,7 +327,7 @@ private slots:
         QVERIFY(emptyAps && !emptyAps->calibrationBox());
         emit emptyAps->signalApplyCaliOffset();
         QVERIFY(QTest::qWaitFor([&] { return emptyTips.count("Manual calibration parameters were written failed!") == 1; },
-                                5000));
+                                vxtest::scaled(5000)));
         QCOMPARE(emptyTips.last("Manual calibration parameters were written failed!")->type, VxMessageType::Error);
         QVERIFY(QFileInfo::exists(file));
     }
@@ -409,7 +410,7 @@ private slots:
             QTest::qWait(1500);
             record->click();
             QVERIFY(!w->isRecording());
-            QVERIFY(QTest::qWaitFor([&] { return tips.count("Save file success!") == 1; }, 5000));
+            QVERIFY(QTest::qWaitFor([&] { return tips.count("Save file success!") == 1; }, vxtest::scaled(5000)));
             const QStringList raws = QDir(folder).entryList({"*.raw"}, QDir::Files);
             QCOMPARE(raws.size(), 1);
             base = folder + "/" + QFileInfo(raws.first()).completeBaseName();
@@ -429,18 +430,18 @@ private slots:
             QVERIFY(!aps->apsBox() && !aps->calibrationBox());
             QVERIFY(child<QPushButton>(*w, "pb_viewer_type")->isEnabled());
             auto *play = child<QPushButton>(*w, "pb_play");
-            QVERIFY(QTest::qWaitFor([&] { return play->isChecked(); }, 10000));
+            QVERIFY(QTest::qWaitFor([&] { return play->isChecked(); }, vxtest::scaled(10000)));
             QVERIFY(pictures.next());
             VxFusionCameraDataProcessor *worker = w->fusionProcessor();
             QVERIFY(worker->rangeEnd() > worker->rangeStart());
             QCOMPARE(w->timeSlider()->rangeEnd(), worker->rangeEnd());
             QVERIFY(w->timeSlider()->isEnabled());
             const uint64_t t0 = worker->timeBase();
-            QVERIFY(QTest::qWaitFor([&] { return worker->timeBase() > t0 + 100000; }, 5000));
+            QVERIFY(QTest::qWaitFor([&] { return worker->timeBase() > t0 + 100000; }, vxtest::scaled(5000)));
 
             // The play bar drives it: pause, step, back to the start.
             play->click();
-            QVERIFY(QTest::qWaitFor([&] { return !worker->isPlaying(); }, 2000));
+            QVERIFY(QTest::qWaitFor([&] { return !worker->isPlaying(); }, vxtest::scaled(2000)));
             const uint64_t paused = worker->timeBase();
             emit child<QPushButton>(*w, "pb_next")->pressed();
             QCOMPARE(worker->timeBase(), paused + worker->frameInterval());
@@ -463,7 +464,7 @@ private slots:
             worker->setPlayPos(std::max(worker->rangeStart(),
                                         worker->rangeEnd() - 10 * worker->frameInterval()));
             play->click();
-            QVERIFY(QTest::qWaitFor([&] { return !play->isChecked(); }, 10000));
+            QVERIFY(QTest::qWaitFor([&] { return !play->isChecked(); }, vxtest::scaled(10000)));
             QVERIFY(!worker->isPlaying());
 
             // Back to the camera: it starts in the fusion mode, and the worker is
@@ -499,7 +500,7 @@ private slots:
         QCOMPARE(w.sourceMode(), int(MainWidget::FusionRecording));
         QVERIFY(QTest::qWaitFor(
             [&] { return tips.count("Cannot open the fusion recording set.raw: its video or events cannot be read.") == 1; },
-            10000));
+            vxtest::scaled(10000)));
         QCOMPARE(tips.count("The calibration file set.json cannot be read; the current calibration is used."), 1);
         QVERIFY(!child<QPushButton>(w, "pb_play")->isChecked());
     }

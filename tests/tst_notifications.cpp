@@ -13,6 +13,7 @@
 #include "widgets/vxmessagebox.h"
 #include "widgets/vxtooltip.h"
 #include "widgets/waitingwin.h"
+#include "support/qtesttime.h"
 
 namespace {
 
@@ -172,7 +173,7 @@ void TstNotifications::toastCloseHidesAndLifetimeDeletes()
     QVERIFY(guard); // closing does not delete
 
     toast->lifetimeTimer()->start(50); // a short life for the test
-    QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), vxtest::scaled(2000));
 }
 
 void TstNotifications::toastIsPlacedAtAnchorBottomLeft()
@@ -314,15 +315,15 @@ void TstNotifications::toolTipTiming()
 
     // Staying: shows after the delay, then goes by itself.
     sendEnterLeave(button, QEvent::Enter);
-    QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 1000);
-    QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), vxtest::scaled(1000));
+    QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), vxtest::scaled(1000));
 
     // Leaving a shown tip hides it shortly after.
     sendEnterLeave(button, QEvent::Enter);
-    QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(tip.isVisible(), vxtest::scaled(1000));
     sendEnterLeave(button, QEvent::Leave);
     QVERIFY(tip.isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), 200);
+    QTRY_VERIFY_WITH_TIMEOUT(tip.isHidden(), vxtest::scaled(200));
 }
 
 void TstNotifications::toolTipProperties()

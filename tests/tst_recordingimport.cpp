@@ -5,6 +5,7 @@
 #include "app/appsettings.h"
 #include "processing/recordingimportjob.h"
 #include "support/foreignfiles.h"
+#include "support/qtesttime.h"
 #include "support/syntheticevents.h"
 #include "ui/mainwidget.h"
 #include "widgets/vxthreehandleslider.h"
@@ -83,7 +84,7 @@ private:
         return QTest::qWaitFor([&] {
             return !w.isImporting() && w.sourceMode() == MainWidget::RawRecording
                    && w.timeSlider()->minimum() == first && w.timeSlider()->maximum() == last;
-        }, 10000);
+        }, vxtest::scaled(10000));
     }
 
     static QStringList cacheFiles()
@@ -177,7 +178,7 @@ private slots:
         QVERIFY(w);
         QSignalSpy tips(w.get(), &MainWidget::signalShowLeftBottomTips);
         w->importRecording(noChip);
-        QTRY_VERIFY_WITH_TIMEOUT(!w->isImporting(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isImporting(), vxtest::scaled(10000));
         QTRY_COMPARE(tips.count(), 1);
         QCOMPARE(tips.at(0).at(1).value<VxMessageType>(), VxMessageType::Error);
         const QString text = tips.at(0).at(0).toString();

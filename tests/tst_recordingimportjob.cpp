@@ -5,6 +5,7 @@
 // connections into this thread, so nothing here is shared without Qt's hand-over.
 #include "processing/recordingimportjob.h"
 #include "support/foreignfiles.h"
+#include "support/qtesttime.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +83,7 @@ private slots:
             RecordingImportJob job(src, dir);
             watch(job, context, outcome);
             job.start();
-            QTRY_COMPARE_WITH_TIMEOUT(outcome.finishedCount, 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(outcome.finishedCount, 1, vxtest::scaled(10000));
             QVERIFY(outcome.ok);
             QCOMPARE(job.outputPath(), cached);
             QCOMPARE(job.reusedCache(), round == 1);
@@ -111,7 +112,7 @@ private slots:
             RecordingImportJob job(src, dir);
             watch(job, context, outcome);
             job.start();
-            QTRY_COMPARE_WITH_TIMEOUT(outcome.finishedCount, 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(outcome.finishedCount, 1, vxtest::scaled(10000));
             QVERIFY(!outcome.ok);
             QVERIFY(!job.wasCancelled());
             QCOMPARE(outcome.message,
@@ -143,7 +144,7 @@ private slots:
             QObject::connect(&job, &RecordingImportJob::progress, &context, [&job] { job.cancel(); },
                              Qt::DirectConnection);
             job.start();
-            QTRY_COMPARE_WITH_TIMEOUT(outcome.finishedCount, 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(outcome.finishedCount, 1, vxtest::scaled(10000));
             QVERIFY(!outcome.ok);
             QVERIFY(outcome.message.isEmpty());
             QVERIFY(job.wasCancelled());

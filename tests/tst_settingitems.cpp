@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "support/qtesttime.h"
+
 namespace {
 
 VxLineEditBase *valueField(QWidget *item)

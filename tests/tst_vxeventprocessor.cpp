@@ -25,6 +25,8 @@
 #include <memory>
 #include <thread>
 
+#include "support/qtesttime.h"
+
 using vexadin::Event2D;
 
 Q_DECLARE_METATYPE(vexadin::Event2D)
@@ -189,7 +191,7 @@ public:
             QCoreApplication::processEvents();
             if (condition())
                 return true;
-            if (timer.elapsed() > timeoutMs)
+            if (timer.elapsed() > vxtest::scaled(timeoutMs))
                 return false;
             QThread::msleep(2);
         }

@@ -9,6 +9,7 @@
 #include "camera/logger.h"
 #include "support/cameratestkit.h"
 #include "support/isolatedhome.h"
+#include "support/qtesttime.h"
 #include "support/recordingchecks.h"
 #include "support/syntheticevents.h"
 
@@ -118,7 +119,7 @@ private slots:
         QVERIFY(recorder.isRecording());
         QVERIFY(!recorder.recordingTime(1, path("second.raw")));
         QVERIFY(!recorder.startRecording(path("third.raw")));
-        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), vxtest::scaled(5000));
         QVERIFY(clock.elapsed() >= 1000);
 
         QTRY_COMPARE(log.count("Recording end"), 1);
@@ -158,8 +159,8 @@ private slots:
             QElapsedTimer clock;
             clock.start();
             QVERIFY(recorder.stopRecording());
-            QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 2000);
-            QVERIFY(clock.elapsed() < 1000);
+            QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), vxtest::scaled(2000));
+            QVERIFY(clock.elapsed() < vxtest::scaled(1000));
         }
         const QString destroyed = path("destroyed.raw");
         {

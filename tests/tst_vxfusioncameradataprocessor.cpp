@@ -23,6 +23,8 @@
 #include <mutex>
 #include <thread>
 
+#include "support/qtesttime.h"
+
 using vexadin::ApsFrame;
 using vexadin::Event2D;
 using vexadin::EventTriggerIn;
@@ -188,7 +190,7 @@ public:
                     m_worker->slotPlaybackCtrl(on);
             if (condition())
                 return true;
-            if (timer.elapsed() > timeoutMs)
+            if (timer.elapsed() > vxtest::scaled(timeoutMs))
                 return false;
             QThread::msleep(2);
         }

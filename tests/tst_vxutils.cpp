@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include "support/qtesttime.h"
+
 class TstVxUtils : public QObject
 {
     Q_OBJECT
@@ -160,7 +162,7 @@ void TstVxUtils::workerThreadRunsTaskOnItsOwnThread()
         ++completed;
     }, Qt::DirectConnection);
     worker.start();
-    QVERIFY(worker.wait(5000));
+    QVERIFY(worker.wait(vxtest::scaled(5000)));
     QVERIFY(ranElsewhere.load());
     QCOMPARE(completed.load(), 1);
     QVERIFY(completedAfterTask.load());
@@ -173,7 +175,7 @@ void TstVxUtils::workerThreadWithoutTaskEmitsNothing()
     connect(&worker, &WorkerThread::taskCompleted, &worker, [&] { ++completed; },
             Qt::DirectConnection);
     worker.start();
-    QVERIFY(worker.wait(5000));
+    QVERIFY(worker.wait(vxtest::scaled(5000)));
     QCOMPARE(completed.load(), 0);
 }
 

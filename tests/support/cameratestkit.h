@@ -79,13 +79,15 @@ struct Slice {
 
 } // namespace vxtest
 
+#include "support/testtime.h"
+
 #include <chrono>
 #include <thread>
 
 template <typename Pred>
 bool vxtest::waitFor(Pred pred, int timeoutMs)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaled(timeoutMs));
     while (!pred()) {
         if (std::chrono::steady_clock::now() >= until)
             return false;
