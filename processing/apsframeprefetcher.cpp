@@ -55,10 +55,13 @@ void ApsFramePrefetcher::stop()
         thread_.join();
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.clear();
+    round_.clear();
     spare_.clear();
     head_.clear();
     reader_.reset();
     ended_ = false;
+    going_round_ = false;
+    round_ended_ = false;
 }
 
 bool ApsFramePrefetcher::isRunning() const
@@ -73,13 +76,55 @@ size_t ApsFramePrefetcher::queued() const
     return queue_.size();
 }
 
+size_t ApsFramePrefetcher::queuedForRewind() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return round_.size();
+}
+
+bool ApsFramePrefetcher::hasRoomAfterEnd() const
+{
+    return ended_ && head_.size() == kHeadFrames && !round_ended_ && round_.size() < depth_;
+}
+
+void ApsFramePrefetcher::dropDecodedFrames()
+{
+    for (std::deque<ApsFrame> *frames : {&queue_, &round_}) {
+        while (!frames->empty()) {
+            recycle(std::move(frames->front()));
+            frames->pop_front();
+        }
+    }
+    ended_ = false;
+    going_round_ = false;
+    round_ended_ = false;
+}
+
 void ApsFramePrefetcher::decodeLoop()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        decoder_wake_.wait(lock, [this] { return quit_ || (!held_ && !ended_ && queue_.size() < depth_); });
+        decoder_wake_.wait(lock, [this] {
+            return quit_ || (!held_ && ((!ended_ && queue_.size() < depth_) || hasRoomAfterEnd()));
+        });
         if (quit_)
             return;
+        if (ended_ && !going_round_) {
+            // At the end with nothing to do: go round to the frames after the kept first
+            // ones, so a looping playback's rewind does not wait for the key frame and the
+            // frames up to them to be decoded again (longer than a tick at 4K).
+            going_round_ = true;
+            const uint64_t afterHead = head_.back().getTimestamp() + 1;
+            decoding_ = true;
+            lock.unlock();
+            const bool more = reader_->rewind(afterHead);
+            lock.lock();
+            decoding_ = false;
+            if (!more)
+                (going_round_ ? round_ended_ : ended_) = true;
+            reader_wake_.notify_all();
+            continue;
+        }
         ApsFrame frame;
         if (!spare_.empty()) {
             frame = std::move(spare_.back());
@@ -91,13 +136,18 @@ void ApsFramePrefetcher::decodeLoop()
         const bool ok = reader_->readNextFrame(frame);
         lock.lock();
         decoding_ = false;
-        if (ok) {
+        // A rewind to the start while this frame was decoded past the end hands round_
+        // over to queue_; the frame follows them either way.
+        if (ok && going_round_) {
+            round_.push_back(std::move(frame));
+        }
+        else if (ok) {
             if (frame.getFrameNumber() == head_.size() && head_.size() < kHeadFrames)
                 head_.push_back(frame);
             queue_.push_back(std::move(frame));
         }
         else {
-            ended_ = true;
+            (going_round_ ? round_ended_ : ended_) = true;
             recycle(std::move(frame));
         }
         reader_wake_.notify_all();
@@ -130,11 +180,7 @@ bool ApsFramePrefetcher::withReader(std::unique_lock<std::mutex> &lock, Operatio
     reader_wake_.wait(lock, [this] { return !held_; });
     held_ = true;
     reader_wake_.wait(lock, [this] { return !decoding_; });
-    while (!queue_.empty()) {
-        recycle(std::move(queue_.front()));
-        queue_.pop_front();
-    }
-    ended_ = false;
+    dropDecodedFrames();
     lock.unlock();
     const bool ok = operation(*reader_);
     lock.lock();
@@ -194,6 +240,25 @@ bool ApsFramePrefetcher::rewind(uint64_t apsTime)
     if (!reader_)
         return false;
     if (head_.size() == kHeadFrames && apsTime <= head_.front().getTimestamp()) {
+        reader_wake_.wait(lock, [this] { return !held_; });
+        if (going_round_) {
+            // The decoder went round at the end: the kept first frames, then what it
+            // decoded after them, and it goes on from there.
+            while (!queue_.empty()) {
+                recycle(std::move(queue_.front()));
+                queue_.pop_front();
+            }
+            queue_.insert(queue_.end(), head_.begin(), head_.end());
+            for (ApsFrame &frame : round_)
+                queue_.push_back(std::move(frame));
+            round_.clear();
+            ended_ = round_ended_;
+            going_round_ = false;
+            round_ended_ = false;
+            reader_wake_.notify_all();
+            decoder_wake_.notify_one();
+            return true;
+        }
         // Back to the start: the kept first frames come first, the decoder goes on after them.
         const uint64_t afterHead = head_.back().getTimestamp() + 1;
         bool more = false;

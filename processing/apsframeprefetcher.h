@@ -22,7 +22,9 @@
 // thread while playback is stopped). A seek or rewind pauses the decoder, drops what
 // it decoded and moves the reader; a seek to a frame already decoded just skips ahead.
 // The first frames of the video are kept once decoded, so the rewind of a looping
-// playback does not wait for the key frame at the start to be decoded again.
+// playback does not wait for the key frame at the start to be decoded again. Once the
+// decoder reaches the end it goes round on its own and decodes the frames after the
+// kept ones, so a rewind to the start finds the frames after them ready as well.
 class ApsFramePrefetcher {
 public:
     static constexpr size_t kDefaultDepth = 4;
@@ -53,9 +55,13 @@ public:
 
     // Frames decoded and waiting (tests, diagnostics).
     size_t queued() const;
+    // Frames decoded past the end for the next rewind to the start (tests, diagnostics).
+    size_t queuedForRewind() const;
 
 private:
     void decodeLoop();
+    bool hasRoomAfterEnd() const;
+    void dropDecodedFrames();
     // Hands the queue's first frame over in `frame`, whose old buffer goes to the spares.
     void takeFront(vexadin::ApsFrame &frame);
     void recycle(vexadin::ApsFrame &&frame);
@@ -69,7 +75,10 @@ private:
     std::deque<vexadin::ApsFrame> queue_;  // consecutive frames after the last one handed out
     std::vector<vexadin::ApsFrame> spare_; // buffers to decode into
     std::vector<vexadin::ApsFrame> head_;  // the video's first frames (shared, never written)
+    std::deque<vexadin::ApsFrame> round_;  // consecutive frames after head_, decoded past the end
     bool ended_ = false;    // the decoder's last read failed: nothing more until a seek
+    bool going_round_ = false; // the reader is past head_, decoding into round_
+    bool round_ended_ = false; // ... and reached the end again (a very short video)
     bool decoding_ = false; // the decoder is inside the reader
     bool held_ = false;     // a seek or rewind is using the reader
     bool quit_ = false;

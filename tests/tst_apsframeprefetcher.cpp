@@ -1,7 +1,8 @@
 // vx-test-labels: tsan
 // Frames decoded ahead must be exactly the frames the reader gives for the same calls:
 // a reader of its own on the same video is the reference, step by step, through reads,
-// skips, seeks back and forth, rewinds (the kept first frames included) and the end.
+// skips, seeks back and forth, rewinds (the kept first frames and the frames decoded
+// past the end for the next rewind included) and the end.
 #include "processing/apsframeprefetcher.h"
 
 #include "support/apspattern.h"
@@ -64,7 +65,7 @@ private slots:
         prefetcher.start(ahead, got);
         QVERIFY(prefetcher.isRunning());
 
-        enum Op { Next, At, Rewind };
+        enum Op { Next, At, Rewind, GoneRound };
         struct Step {
             Op op;
             uint64_t time;
@@ -98,9 +99,23 @@ private slots:
             {At, m_stamps[1], "back into the kept frames"},
             {Next, 0, "next"},
             {At, m_stamps[47], "near the end"},
+            {Next, 0, "next to last frame"},
             {Next, 0, "last frame"},
             {Next, 0, "past the end"},
-            {Next, 0, "past the end again"},
+            {GoneRound, 0, "frames after the kept ones decoded at the end"},
+            {Rewind, 0, "rewind after going round"},
+            {Next, 0, "first kept frame after going round"},
+            {Next, 0, "second kept frame after going round"},
+            {Next, 0, "third kept frame after going round"},
+            {Next, 0, "first frame decoded past the end"},
+            {Next, 0, "second frame decoded past the end"},
+            {Next, 0, "third frame decoded past the end"},
+            {Next, 0, "first frame the decoder went on to"},
+            {Next, 0, "second frame the decoder went on to"},
+            {At, m_stamps[47], "near the end again"},
+            {Next, 0, "next to last frame"},
+            {Next, 0, "last frame again"},
+            {Next, 0, "past the end once more"},
             {At, m_stamps[49] + 1000000, "after the last frame"},
             {Rewind, 0, "rewind at the end"},
             {Next, 0, "first frame after the end"},
@@ -123,9 +138,13 @@ private slots:
                 wantOk = plain->rewind(step.time);
                 gotOk = prefetcher.rewind(step.time);
                 break;
+            case GoneRound:
+                wantOk = true;
+                gotOk = QTest::qWaitFor([&] { return prefetcher.queuedForRewind() == 3; }, vxtest::scaled(5000));
+                break;
             }
             QVERIFY2(wantOk == gotOk, step.what);
-            if (step.op != Rewind && wantOk) {
+            if ((step.op == Next || step.op == At) && wantOk) {
                 QVERIFY2(sameFrame(want, got), step.what);
                 QCOMPARE(vxtest::readFrameNumber(got), uint32_t(got.getFrameNumber()));
             }
