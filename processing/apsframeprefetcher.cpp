@@ -1,6 +1,7 @@
 #include "processing/apsframeprefetcher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 #include <utility>
 
@@ -74,6 +75,13 @@ size_t ApsFramePrefetcher::queued() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return queue_.size();
+}
+
+bool ApsFramePrefetcher::waitUntilFull(int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return reader_wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [this] { return quit_ || ended_ || !reader_ || queue_.size() >= depth_; });
 }
 
 size_t ApsFramePrefetcher::queuedForRewind() const

@@ -53,6 +53,10 @@ public:
     // The next readNextFrame gives the first frame at or after apsTime.
     bool rewind(uint64_t apsTime);
 
+    // Waits up to timeoutMs until as many frames are decoded as it holds (or the video
+    // ended, or it stopped); true when it no longer waits for the decoder.
+    bool waitUntilFull(int timeoutMs) const;
+
     // Frames decoded and waiting (tests, diagnostics).
     size_t queued() const;
     // Frames decoded past the end for the next rewind to the start (tests, diagnostics).
@@ -71,7 +75,7 @@ private:
     const size_t depth_;
     mutable std::mutex mutex_;
     std::condition_variable decoder_wake_; // room in the queue, reader free again, or quit
-    std::condition_variable reader_wake_;  // a frame, the end, or the decoder out of the reader
+    mutable std::condition_variable reader_wake_; // a frame, the end, or the decoder out of the reader
     std::deque<vexadin::ApsFrame> queue_;  // consecutive frames after the last one handed out
     std::vector<vexadin::ApsFrame> spare_; // buffers to decode into
     std::vector<vexadin::ApsFrame> head_;  // the video's first frames (shared, never written)

@@ -379,6 +379,13 @@ void VxFusionCameraDataProcessor::loadingTask()
     qDebug() << "fusion file start : " << start << "fusion_file_end_timestamp_: " << last << "time base: " << start;
     // From here on the frames are decoded ahead; the reader is the prefetcher's.
     aps_frames_.start(aps_reader_, read_frame_);
+    // A video's first decodes are its slowest (several ticks each at 4K while the decoder
+    // warms up): they belong to the load, not to the first ticks of playback. Bounded,
+    // so a slow disk delays the play status by a few seconds at most.
+    for (int waited = 0; waited < 3000 && !cancelled() && !aps_frames_.waitUntilFull(50); waited += 50) {
+    }
+    if (cancelled())
+        return;
     // Cleared before the play status goes out: the window answers it with a play
     // command, which must not find the load still running.
     endLoad();

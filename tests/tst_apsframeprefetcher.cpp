@@ -167,8 +167,10 @@ private slots:
         ApsFrame frame;
         QVERIFY(!prefetcher.readNextFrame(frame)); // nothing to read before start
         QVERIFY(!prefetcher.rewind(0));
+        QVERIFY(prefetcher.waitUntilFull(0)); // nothing to wait for
         prefetcher.start(reader);
-        QTRY_COMPARE(prefetcher.queued(), size_t(2));
+        QVERIFY(prefetcher.waitUntilFull(vxtest::scaled(5000)));
+        QCOMPARE(prefetcher.queued(), size_t(2));
         QTest::qWait(50);
         QCOMPARE(prefetcher.queued(), size_t(2)); // never more than asked for
         // Stopping while the decoder waits for room, and starting again where the reader is.
