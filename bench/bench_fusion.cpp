@@ -198,7 +198,8 @@ double processCpuMs()
 // decoded ahead need that time), looping over the recording: the loop's rewind is
 // counted in the tick that does it. Reported: the ticking thread's CPU and wall time
 // (median, slowest, slowest after the cold first tick, slowest of the five ticks from
-// each loop's rewind on) and the whole process's CPU per tick (decoding ahead included).
+// each loop's rewind on), the whole process's CPU per tick (decoding ahead included)
+// and how long the load took.
 void BM_FusionPlaybackTick(benchmark::State &state)
 {
     const std::string base = fusionSet();
@@ -207,12 +208,15 @@ void BM_FusionPlaybackTick(benchmark::State &state)
     const QtMessageHandler previous = qInstallMessageHandler(quietDebug);
     VxFusionCameraDataProcessor worker(&settings);
     worker.slotSetViewerType(vexadin::STREAM_TYPE(state.range(0)));
+    const auto loadStart = std::chrono::steady_clock::now();
     if (!worker.slotReadFusionFile(QString::fromStdString(base + ".raw"))) {
         state.SkipWithError("cannot open the recording");
         return;
     }
     while (worker.isLoading())
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    state.counters["load_ms"] =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loadStart).count();
     std::vector<double> wall, cpu, process;
     double slowestAfterRewind = 0;
     int sinceRewind = 1 << 20;
