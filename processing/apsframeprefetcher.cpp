@@ -95,14 +95,18 @@ bool ApsFramePrefetcher::hasRoomAfterEnd() const
     return ended_ && head_.size() == kHeadFrames && !round_ended_ && round_.size() < depth_;
 }
 
+void ApsFramePrefetcher::recycleAll(std::deque<ApsFrame> &frames)
+{
+    while (!frames.empty()) {
+        recycle(std::move(frames.front()));
+        frames.pop_front();
+    }
+}
+
 void ApsFramePrefetcher::dropDecodedFrames()
 {
-    for (std::deque<ApsFrame> *frames : {&queue_, &round_}) {
-        while (!frames->empty()) {
-            recycle(std::move(frames->front()));
-            frames->pop_front();
-        }
-    }
+    recycleAll(queue_);
+    recycleAll(round_);
     ended_ = false;
     going_round_ = false;
     round_ended_ = false;
@@ -252,10 +256,7 @@ bool ApsFramePrefetcher::rewind(uint64_t apsTime)
         if (going_round_) {
             // The decoder went round at the end: the kept first frames, then what it
             // decoded after them, and it goes on from there.
-            while (!queue_.empty()) {
-                recycle(std::move(queue_.front()));
-                queue_.pop_front();
-            }
+            recycleAll(queue_);
             queue_.insert(queue_.end(), head_.begin(), head_.end());
             for (ApsFrame &frame : round_)
                 queue_.push_back(std::move(frame));

@@ -69,6 +69,7 @@ private:
     // Hands the queue's first frame over in `frame`, whose old buffer goes to the spares.
     void takeFront(vexadin::ApsFrame &frame);
     void recycle(vexadin::ApsFrame &&frame);
+    void recycleAll(std::deque<vexadin::ApsFrame> &frames);
     // Runs `operation` on the reader with the decoder paused and its frames dropped.
     template <class Operation> bool withReader(std::unique_lock<std::mutex> &lock, Operation operation);
 
