@@ -497,26 +497,7 @@ void VxFusionCameraDataProcessor::postPlayStatus(bool playing)
         emit signalPlayStatus(playing);
         return;
     }
-    // The value travels under our own lock, in order; the queued call carries no
-    // argument (nor a slot object whose last reference may drop on either thread).
-    {
-        std::lock_guard<std::mutex> lock(posted_mutex_);
-        posted_play_status_.push_back(playing);
-    }
-    QMetaObject::invokeMethod(this, "emitPostedPlayStatus", Qt::QueuedConnection);
-}
-
-void VxFusionCameraDataProcessor::emitPostedPlayStatus()
-{
-    bool playing = false;
-    {
-        std::lock_guard<std::mutex> lock(posted_mutex_);
-        if (posted_play_status_.empty())
-            return;
-        playing = posted_play_status_.front();
-        posted_play_status_.pop_front();
-    }
-    emit signalPlayStatus(playing);
+    post(playing ? Posted::Playing : Posted::Paused);
 }
 
 void VxFusionCameraDataProcessor::postFileFinished()
@@ -524,7 +505,34 @@ void VxFusionCameraDataProcessor::postFileFinished()
     if (QThread::currentThread() == thread())
         emit signalPalyFileFinished();
     else
-        QMetaObject::invokeMethod(this, "signalPalyFileFinished", Qt::QueuedConnection);
+        post(Posted::Finished);
+}
+
+void VxFusionCameraDataProcessor::post(Posted what)
+{
+    // The notice travels under our own lock, in order; the queued call carries no
+    // argument (nor a slot object whose last reference may drop on either thread). It
+    // is posted under the lock too: the GUI thread takes the lock before the event is
+    // freed, which orders Qt's allocation of it on this thread before that free.
+    std::lock_guard<std::mutex> lock(posted_mutex_);
+    posted_.push_back(what);
+    QMetaObject::invokeMethod(this, "emitPosted", Qt::QueuedConnection);
+}
+
+void VxFusionCameraDataProcessor::emitPosted()
+{
+    Posted what;
+    {
+        std::lock_guard<std::mutex> lock(posted_mutex_);
+        if (posted_.empty())
+            return;
+        what = posted_.front();
+        posted_.pop_front();
+    }
+    if (what == Posted::Finished)
+        emit signalPalyFileFinished();
+    else
+        emit signalPlayStatus(what == Posted::Playing);
 }
 
 bool VxFusionCameraDataProcessor::rewindReaders(uint64_t positionAfter)

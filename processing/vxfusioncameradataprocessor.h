@@ -129,10 +129,12 @@ private:
     // Pauses for a step or seek; tells the window when playback was running.
     void pauseForStep();
     void joinLoading();
-    // Emits on the GUI thread (the window's play button is connected directly).
+    // Emit on the GUI thread (the window's play button is connected directly).
     void postPlayStatus(bool playing);
-    Q_INVOKABLE void emitPostedPlayStatus();
     void postFileFinished();
+    enum class Posted { Playing, Paused, Finished };
+    void post(Posted what);
+    Q_INVOKABLE void emitPosted();
     uint64_t apsToEventTime(uint64_t apsTime) const;
     uint64_t eventToApsTime(uint64_t eventTime) const;
 
@@ -189,7 +191,7 @@ private:
     std::atomic<bool> cancel_loading_{false};
     std::thread loading_thread_;
     std::mutex posted_mutex_;
-    std::deque<bool> posted_play_status_; // play status posted to the GUI thread; under posted_mutex_
+    std::deque<Posted> posted_; // notices posted to the GUI thread, in order; under posted_mutex_
     std::mutex pacing_mutex_; // lets a pause cut the tick's sleep short
     std::condition_variable pacing_wake_;
     std::unique_ptr<DvsApsFusionProccessor> fusion_processor_;
