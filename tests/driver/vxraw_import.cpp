@@ -297,6 +297,16 @@ TEST(AedatImport, DamageIsReportedWithThePacketNotReadPastTheBuffer)
     EXPECT_TRUE(r.events.empty());
     EXPECT_NE(r.error.find("packet 1 at byte"), std::string::npos) << r.error;
 
+    // An event packet with no body at all: reported, never copied from a null buffer.
+    std::string hollow = aedatFile(Aedat4Codec::None, kFirst, kSecond, false);
+    const std::string firstPacket = vxtest::aedat4Packet(4, vxtest::aedat4EventPacket(kFirst));
+    const size_t packetAt = hollow.find(firstPacket);
+    ASSERT_NE(packetAt, std::string::npos);
+    hollow.replace(packetAt, firstPacket.size(), vxtest::aedat4Packet(4, ""));
+    r = importAedat(hollow);
+    EXPECT_TRUE(r.events.empty());
+    EXPECT_NE(r.error.find("packet 1 at byte"), std::string::npos) << r.error;
+
     // No prefix of a closed recording that lacks events passes for a whole one.
     for (size_t n = 0; n < good.size(); n += 7) {
         r = importAedat(good.substr(0, n));

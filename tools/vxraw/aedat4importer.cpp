@@ -297,7 +297,9 @@ bool Aedat4Importer::decompress(const std::vector<uint8_t> &in, std::vector<uint
         outSize = std::min(prefix, in.size());
         if (out.size() < outSize)
             out.resize(outSize);
-        std::memcpy(out.data(), in.data(), outSize);
+        // An empty packet leaves both buffers without storage: memcpy must not see null.
+        if (outSize > 0)
+            std::memcpy(out.data(), in.data(), outSize);
         return true;
     }
 
