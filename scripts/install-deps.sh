@@ -4,7 +4,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 PKGS=(
-  build-essential cmake pkg-config ninja-build
+  build-essential cmake pkg-config ninja-build lld
   qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
   libgl-dev libxkbcommon-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev

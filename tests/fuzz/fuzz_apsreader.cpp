@@ -1,4 +1,4 @@
-// vx-fuzz: corpus=corpus-apsreader seconds=20
+// vx-fuzz: corpus=corpus-apsreader seconds=15
 // libFuzzer target: arbitrary bytes as a fusion recording's .mp4, through every
 // APS reader operation (open, frame index, sequential reads, seeks, rewind).
 // False/null answers are the expected outcome for damaged input; a crash,

@@ -1,4 +1,4 @@
-// vx-fuzz: corpus=corpus-calibrationjson seconds=15
+// vx-fuzz: corpus=corpus-calibrationjson seconds=10
 // libFuzzer target: arbitrary bytes as a calibration file. A parse either fails
 // leaving the record untouched, or succeeds and writing the record gives text
 // that parses back to exactly the same record (doubles bit for bit).

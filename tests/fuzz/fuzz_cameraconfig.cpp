@@ -1,4 +1,4 @@
-// vx-fuzz: corpus=corpus-cameraconfig seconds=20
+// vx-fuzz: corpus=corpus-cameraconfig seconds=15
 // libFuzzer target: arbitrary bytes as a camera configuration file, checked and
 // applied to a fresh set of the simulated camera's tools. A crash, sanitizer
 // report, leak or timeout is a finding; a refused file is the expected outcome.

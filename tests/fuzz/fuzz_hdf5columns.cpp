@@ -1,4 +1,4 @@
-// vx-fuzz: corpus=corpus-hdf5columns seconds=15
+// vx-fuzz: corpus=corpus-hdf5columns seconds=10
 // libFuzzer target: what the HDF5 importer does with the column data it reads
 // (times in µs or seconds, a time offset, coordinates against the sensor). The
 // HDF5 container itself is parsed by libhdf5, which we do not fuzz: its crashes on

@@ -1,4 +1,4 @@
-// vx-fuzz: corpus=corpus seconds=60
+// vx-fuzz: corpus=corpus seconds=45
 // libFuzzer target: arbitrary bytes as a .raw recording, through every reader
 // operation (open, info, range reads, seek, triggers, cut, full verification).
 // A crash, sanitizer report, leak or timeout is a finding; false/null answers
